@@ -1,0 +1,34 @@
+#!/bin/sh
+# Zelvora developer entry point.
+#   ./run.sh demo   build everything and run the demo host on the virtual camera
+#   ./run.sh test   build everything and run every test
+# Both install what they need first (Debian 12; root or sudo) and are quick when it is there.
+set -eu
+cd "$(dirname "$0")"
+root=$(pwd)
+BUILD_DIR=${ZELVORA_BUILD_DIR:-$root/build}
+
+usage() { echo "usage: $0 demo|test" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+what=$1
+shift
+
+"$root/testenv/install-packages.sh"
+cmake -S "$root" -B "$BUILD_DIR" -G Ninja >/dev/null
+cmake --build "$BUILD_DIR"
+"$root/testenv/prefix.sh" "$BUILD_DIR"
+
+stop_wine() { BUILD_DIR="$BUILD_DIR" sh -c '. "$0"; wineserver -k 2>/dev/null; true' "$root/testenv/wine-env.sh"; }
+
+case "$what" in
+  demo)
+    trap stop_wine EXIT
+    "$root/testenv/winerun" "$BUILD_DIR" regsvr32 /s "$BUILD_DIR/bin/Zelvora.dll"
+    "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_demo.exe" "$@"
+    ;;
+  test)
+    trap stop_wine EXIT
+    ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"
+    ;;
+  *) usage ;;
+esac

@@ -1,0 +1,73 @@
+#include "capture/camcapturegraphy.h"
+
+#include "capture/gdiplussession.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace zelvora {
+
+CaptureGraph::CaptureGraph() {
+  // The fields carry their start values (members above); the builder has created the platform
+  // capture graph builder. GDI+ comes last.
+  GdiplusAcquire();
+}
+
+CaptureGraph::~CaptureGraph() {
+  if (m_dwRotRegister != 0) RemoveGraphFromRot();
+  ReleaseGraph();
+  m_pProfile.Reset();
+  m_pGraph.Reset();
+  // GDI+ goes only once the graph is stopped: a streaming thread may be encoding a snapshot.
+  GdiplusRelease();
+  // The remaining references and the embedded objects go in reverse declaration order.
+}
+
+HRESULT CaptureGraph::ReleaseCamera() {
+  if (m_dwRotRegister != 0) RemoveGraphFromRot();
+  ReleaseGraph();
+  return S_OK;
+}
+
+HRESULT CaptureGraph::ReleaseGraph() {
+  if (m_bRunning) GraphStop();
+  m_pMediaEvent.Reset();
+  m_pMediaControl.Reset();
+  m_pAsfWriter.Reset();
+  m_pFileSink.Reset();
+  m_pSampleGrabber.Reset();
+  HRESULT hr = RemoveAllFilters();
+  m_bMpeg2Capture = FALSE;
+  m_bRunning = FALSE;
+  m_bAudioInVideo = FALSE;
+  m_dwCameraState = CameraState::None;
+  return hr;
+}
+
+HRESULT CaptureGraph::RemoveAllFilters() {
+  if (!m_pGraph) return E_POINTER;
+  ComPtr<IEnumFilters> filters;
+  HRESULT hr = m_pGraph->EnumFilters(&filters);
+  if (FAILED(hr)) return hr;
+  for (;;) {
+    // The set of filters changes with every removal: start over each time.
+    filters->Reset();
+    ComPtr<IBaseFilter> filter;
+    if (filters->Next(1, &filter, nullptr) != S_OK || !filter) return S_OK;
+
+    ComPtr<IEnumPins> pins;
+    hr = filter->EnumPins(&pins);
+    if (FAILED(hr)) return hr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+      ComPtr<IPin> peer;
+      if (SUCCEEDED(pin->ConnectedTo(&peer)) && peer) {
+        m_pGraph->Disconnect(peer.Get());
+        m_pGraph->Disconnect(pin.Get());
+      }
+    }
+    hr = m_pGraph->RemoveFilter(filter.Get());
+    if (FAILED(hr)) return hr;
+  }
+}
+
+}  // namespace zelvora

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <control.h>
+#include <qedit.h>
+#include <wmsdkidl.h>
+#include <wrl/client.h>
+
+#include "capture/capturetypes.h"
+#include "media/dshowids.h"
+#include "capture/framecallback.h"
+#include "devices/deviceenumerator.h"
+#include "media/camgraphybuilder.h"
+
+namespace zelvora {
+
+// Build flags of BuildPreviewGraph.
+namespace PreviewFlags {
+enum : int { Audio = 1, Video = 2 };
+}
+
+// The camera side of the component: the preview graph, its source filters, the frame callback,
+// recording and the flags that the camera operations share. One per component object.
+class CaptureGraph {
+ public:
+  CaptureGraph();
+  ~CaptureGraph();
+
+  CaptureGraph(const CaptureGraph&) = delete;
+  CaptureGraph& operator=(const CaptureGraph&) = delete;
+
+  // Lifetime and state.
+  HRESULT ReleaseCamera();
+  unsigned long GetCurrentCameraState() const { return m_dwCameraState; }
+
+  // Loading the camera and building the preview graph.
+  HRESULT LoadCamera(const WCHAR* cameraName);
+  HRESULT LoadCameraWithAudio(const WCHAR* videoName, const WCHAR* audioName);
+
+  // Frame delivery (forwarded to the frame callback object).
+  void SetRenderCallbackFun(unsigned long* imageRender) { m_FrameCallback.SetRenderCallback(imageRender); }
+  void SetRenderWnd(HWND window) { m_FrameCallback.SetRenderWnd(window); }
+  void SetNeedReleaseFrame(long value) { m_FrameCallback.SetNeedReleaseFrame(value); }
+  void TakeSnap(const WCHAR* fileName) { m_FrameCallback.RequestSnapshot(fileName); }
+
+  // Graph control and events.
+  HRESULT GraphPlay();
+  HRESULT GraphPause();
+  HRESULT GraphStop();
+  BOOL IsPlaying() const { return m_bRunning; }
+  HRESULT SetNotifyWnd(HWND window, UINT message);
+  unsigned long OnGraphError(unsigned long* detail);
+
+  // Capture formats.
+  HRESULT SetCaptureXY(int x, int y);
+  HRESULT EnumSupportFormat(WCHAR* buffer);
+  HRESULT EnumSupportXy(const WCHAR* format, WCHAR* buffer);
+
+  // Recording.
+  HRESULT StartCapture(const WCHAR* fileName, double volume);
+  HRESULT StopCapture();
+  HRESULT SetCaptureMaxSize(unsigned long megaBytes);
+  BOOL AudioCaptured() const { return m_bAudioCaptured; }
+
+  // Property pages of the video (TRUE) or audio (FALSE) capture filter.
+  HRESULT ShowFilterPropertyPages(BOOL video);
+
+ private:
+  friend class CaptureGraphTestAccess;
+
+  HRESULT ReleaseGraph();
+  HRESULT RemoveAllFilters();
+
+  // Preview graph construction.
+  HRESULT BindSourceFilter(IMoniker* moniker, BOOL video);
+  HRESULT BuildPreviewGraph(int flags);
+  HRESULT CreateGraphAndSources(BOOL video);
+  HRESULT AddNullRenderer(Microsoft::WRL::ComPtr<IBaseFilter>& field);
+  BOOL HasMpeg2Capture();
+  BOOL HasVideoPortPin();
+  HRESULT ConnectPreview(int flags);
+  HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
+  void BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const;
+
+  // Capture format selection.
+  HRESULT FindCaptureStreamConfig(IAMStreamConfig** config);
+  HRESULT SelectCaptureFormat(IAMStreamConfig* config);
+  HRESULT ApplyCaptureFormat(int index, IAMStreamConfig* config);
+
+  // Running object table.
+  HRESULT AddGraphToRot();
+  void RemoveGraphFromRot();
+
+  Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
+  CaptureBuilder m_Builder;
+  Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
+  Microsoft::WRL::ComPtr<IMediaEventEx> m_pMediaEvent;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAudioCapture;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pVideoCapture;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAsfWriter;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAudioRenderer;
+  Microsoft::WRL::ComPtr<IFileSinkFilter> m_pFileSink;
+  Microsoft::WRL::ComPtr<ISampleGrabber> m_pSampleGrabber;
+  FrameCallback m_FrameCallback;
+  Microsoft::WRL::ComPtr<IWMProfile> m_pProfile;
+  DeviceEnumerator m_Devices;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pVideoRenderer;
+  DWORD m_dwRotRegister = 0;
+  BOOL m_bRunning = FALSE;
+  BOOL m_bMpeg2Capture = FALSE;
+  BOOL m_bAudioInVideo = FALSE;
+  BOOL m_bUseGrabber = TRUE;
+  unsigned long m_dwCameraState = CameraState::None;
+  // Recording limits: stored, never read (no operation enforces them).
+  BOOL m_bLimitBySize = FALSE;
+  BOOL m_bLimitByTime = FALSE;
+  DWORD m_dwMaxMegaSize = 0;
+  DWORD m_dwMaxTime = 0;
+  BOOL m_bCapturing = FALSE;
+  WCHAR m_tcCaptureFile[kTextLength] = {};
+  int m_nColorFormat = ColorFormat::RGB24;
+  int m_nCaptureX = 640;
+  int m_nCaptureY = 480;
+  BOOL m_bAudioCaptured = FALSE;
+};
+
+}  // namespace zelvora

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <qedit.h>
+
+#include "Zelvora.h"
+#include "capture/capturetypes.h"
+
+namespace zelvora {
+
+// Receives every frame of a sample grabber, turns it into a 24-bit bottom-up picture, takes a
+// pending snapshot from it and hands it to the host's render window and render callback.
+// Embedded in its owner: reference counting never destroys it.
+class FrameCallback final : public ISampleGrabberCB {
+ public:
+  FrameCallback();
+  ~FrameCallback();
+
+  FrameCallback(const FrameCallback&) = delete;
+  FrameCallback& operator=(const FrameCallback&) = delete;
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  // ISampleGrabberCB
+  STDMETHODIMP SampleCB(double sampleTime, IMediaSample* sample) override;
+  STDMETHODIMP BufferCB(double sampleTime, BYTE* buffer, long length) override;
+
+  // Owner operations.
+  void SetFrameFormat(int colorFormat);
+  void SetFrameSize(int width, int height);
+  void SetRenderWnd(HWND window);
+  // `cell` is the address of a host variable holding a RenderCallback; null changes nothing.
+  void SetRenderCallback(unsigned long* cell);
+  void SetNeedReleaseFrame(long value);
+  void RequestSnapshot(const WCHAR* fileName);
+
+ private:
+  friend class FrameCallbackTestAccess;
+
+  HRESULT EnsureBuffer(long size);
+
+  CRITICAL_SECTION m_Lock;
+  volatile LONG m_bNeedReleaseFrame = 0;
+  int m_nBufferSize = 0;
+  volatile LONG m_bSnapPending = 0;
+  WCHAR m_tcSnapFile[kTextLength] = {};
+  BYTE* m_pFrameBuffer = nullptr;
+  RenderFrame m_Frame = {0, 0, nullptr};
+  volatile LONG m_lRef = 0;
+  RenderCallback volatile m_pfnRender = nullptr;
+  int m_nWidth = 0;
+  int m_nHeight = 0;
+  int m_nColorFormat = ColorFormat::NotConfigured;
+  HWND volatile m_hRenderWnd = nullptr;
+};
+
+}  // namespace zelvora

@@ -1,0 +1,240 @@
+#include "shell/component.h"
+
+#include <new>
+
+#include "devices/deviceenumerator.h"
+#include "playback/framereader.h"
+#include "shell/module.h"
+
+namespace zelvora {
+namespace {
+
+constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002, for the camera and the player graph
+
+WCHAR* Text(unsigned short* text) { return reinterpret_cast<WCHAR*>(text); }
+
+}  // namespace
+
+// ---- creation, identity and lifetime ----
+
+CIZelvora::CIZelvora(IUnknown* outer) : m_pOuter(outer ? outer : &m_inner) { ModuleLock(); }
+
+CIZelvora::~CIZelvora() { ModuleUnlock(); }
+
+HRESULT CIZelvora::Create(IUnknown* outer, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+  CIZelvora* object = new (std::nothrow) CIZelvora(outer);
+  if (!object) return E_OUTOFMEMORY;
+  // The count starts at 0; the first QueryInterface takes the caller's reference.
+  HRESULT hr = object->m_inner.QueryInterface(riid, ppv);
+  if (FAILED(hr)) delete object;
+  return hr;
+}
+
+STDMETHODIMP CIZelvora::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  CIZelvora* o = m_owner;
+  if (IsEqualIID(riid, IID_IUnknown)) {
+    // Aggregated: the outer object receives the non-delegating unknown. Otherwise the
+    // first interface of the table is the object's identity.
+    *ppv = o->m_pOuter == this ? static_cast<IUnknown*>(static_cast<IIZelvora*>(o)) : static_cast<IUnknown*>(this);
+  } else if (IsEqualIID(riid, IID_IIZelvora)) {
+    *ppv = static_cast<IIZelvora*>(o);
+  } else if (IsEqualIID(riid, IID_IDevice)) {
+    *ppv = static_cast<IDevice*>(o);
+  } else if (IsEqualIID(riid, IID_IError)) {
+    *ppv = static_cast<IError*>(o);
+  } else if (IsEqualIID(riid, IID_IPlayer)) {
+    *ppv = static_cast<IPlayer*>(o);
+  } else if (IsEqualIID(riid, IID_ISetting)) {
+    *ppv = static_cast<ISetting*>(o);
+  } else if (IsEqualIID(riid, IID_IUtility)) {
+    *ppv = static_cast<IUtility*>(o);
+  } else {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  static_cast<IUnknown*>(*ppv)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CIZelvora::InnerUnknown::AddRef() { return InterlockedIncrement(&m_owner->m_lRef); }
+
+STDMETHODIMP_(ULONG) CIZelvora::InnerUnknown::Release() {
+  LONG count = InterlockedDecrement(&m_owner->m_lRef);
+  if (count == 0) delete m_owner;
+  return count;
+}
+
+STDMETHODIMP CIZelvora::QueryInterface(REFIID riid, void** ppv) { return m_pOuter->QueryInterface(riid, ppv); }
+STDMETHODIMP_(ULONG) CIZelvora::AddRef() { return m_pOuter->AddRef(); }
+STDMETHODIMP_(ULONG) CIZelvora::Release() { return m_pOuter->Release(); }
+
+// ---- IIZelvora ----
+
+STDMETHODIMP CIZelvora::LoadCamera(unsigned short* tcCameraName) { return m_Capture.LoadCamera(Text(tcCameraName)); }
+
+STDMETHODIMP CIZelvora::SetLoadCameraName(unsigned short*) { return S_OK; }
+
+STDMETHODIMP CIZelvora::ReleaseCamera() {
+  OutputDebugStringW(L"release cooo");
+  m_Capture.ReleaseCamera();
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetRenderCallbackFun(unsigned long* imageRender) {
+  m_Capture.SetRenderCallbackFun(imageRender);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetRenderWnd(HWND hWnd) {
+  m_Capture.SetRenderWnd(hWnd);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetCurrentCameraState(unsigned long* dwState) {
+  if (!dwState) return E_POINTER;
+  *dwState = m_Capture.GetCurrentCameraState();
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::TakeSnap(unsigned short* tcFileName) {
+  if (!tcFileName) return E_POINTER;
+  m_Capture.TakeSnap(Text(tcFileName));
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::StartCapture(unsigned short* tcFileName) {
+  if (!tcFileName) return E_POINTER;
+  m_Capture.StartCapture(Text(tcFileName), 1.0);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetCaptureMaxSize(unsigned long dwMegaSize) {
+  m_Capture.SetCaptureMaxSize(dwMegaSize);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetCaptureMaxTime(unsigned long) { return m_Capture.AudioCaptured() ? S_OK : S_FALSE; }
+
+STDMETHODIMP CIZelvora::StopCapture() { return m_Capture.StopCapture(); }
+STDMETHODIMP CIZelvora::GraphPlay() { return m_Capture.GraphPlay(); }
+STDMETHODIMP CIZelvora::GraphPause() { return m_Capture.GraphPause(); }
+STDMETHODIMP CIZelvora::GraphStop() { return m_Capture.GraphStop(); }
+
+STDMETHODIMP CIZelvora::LoadCameraXY(unsigned short* tcName, int X, int Y) {
+  m_Capture.SetCaptureXY(X, Y);
+  HRESULT hr = m_Capture.LoadCamera(Text(tcName));
+  if (SUCCEEDED(hr)) return hr;
+  // One retry with the first camera of the system, at the same size.
+  ReleaseCamera();
+  return m_Capture.LoadCamera(nullptr);
+}
+
+STDMETHODIMP CIZelvora::AudioConfig() { return m_Capture.ShowFilterPropertyPages(FALSE); }
+STDMETHODIMP CIZelvora::VideoConfig() { return m_Capture.ShowFilterPropertyPages(TRUE); }
+
+STDMETHODIMP CIZelvora::SetNotifyWnd(HWND hWnd) {
+  m_Capture.SetNotifyWnd(hWnd, kGraphNotifyMessage);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::OnGraphError(unsigned long* pError, unsigned long* pDcData) {
+  if (!pError || !pDcData) return E_POINTER;
+  *pError = m_Capture.OnGraphError(pDcData);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::IsPlaying() { return m_Capture.IsPlaying() ? S_OK : E_FAIL; }
+
+STDMETHODIMP CIZelvora::EnumSupportFormat(unsigned short* tcBuf) { return m_Capture.EnumSupportFormat(Text(tcBuf)); }
+
+STDMETHODIMP CIZelvora::EnumSupportXy(unsigned short* tcFormat, unsigned short* tcBuf) {
+  return m_Capture.EnumSupportXy(Text(tcFormat), Text(tcBuf));
+}
+
+STDMETHODIMP CIZelvora::LoadCameraWithAudio(unsigned short* tcVideoName, unsigned long dwX, unsigned long dwY,
+                                            unsigned short* tcAudioName) {
+  m_Capture.SetCaptureXY(static_cast<int>(dwX), static_cast<int>(dwY));
+  HRESULT hr = m_Capture.LoadCameraWithAudio(Text(tcVideoName), Text(tcAudioName));
+  if (SUCCEEDED(hr)) return hr;
+  ReleaseCamera();
+  return m_Capture.LoadCameraWithAudio(nullptr, Text(tcAudioName));
+}
+
+STDMETHODIMP CIZelvora::SetNeedReleaseFrame(long bVal) {
+  m_Capture.SetNeedReleaseFrame(bVal);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::StartCapture2(unsigned short* tcFileName, double deVolume) {
+  if (!tcFileName) return E_POINTER;
+  m_Capture.StartCapture(Text(tcFileName), deVolume);
+  return S_OK;
+}
+
+// ---- IDevice ----
+
+HRESULT CIZelvora::EnumDevices(int category, unsigned long* pCallBack) {
+  // A fresh enumerator for the call; its tables are never read afterwards.
+  DeviceEnumerator enumerator;
+  return enumerator.EnumDevices(category, pCallBack);
+}
+
+STDMETHODIMP CIZelvora::EnumAllVideoDevice(unsigned long* pCallBack) {
+  return EnumDevices(DeviceCategory::AllVideo, pCallBack);
+}
+STDMETHODIMP CIZelvora::EnumCameraDevice(unsigned long* pCallBack) {
+  return EnumDevices(DeviceCategory::Camera, pCallBack);
+}
+STDMETHODIMP CIZelvora::EnumAudioInputDevice(unsigned long* pCallBack) {
+  return EnumDevices(DeviceCategory::AudioInput, pCallBack);
+}
+STDMETHODIMP CIZelvora::EnumAudioOutputDevice(unsigned long* pCallBack) {
+  return EnumDevices(DeviceCategory::AudioOutput, pCallBack);
+}
+STDMETHODIMP CIZelvora::SetDeviceCallBac(unsigned long*) { return S_OK; }
+
+// ---- IError ----
+
+STDMETHODIMP CIZelvora::GetLastError() { return E_NOTIMPL; }
+
+// ---- IPlayer ----
+
+STDMETHODIMP CIZelvora::OpenPlayFile(unsigned short* tcFileName) { return m_Player.OpenPlayFile(Text(tcFileName)); }
+STDMETHODIMP CIZelvora::StartPaly() { return m_Player.StartPaly(); }
+STDMETHODIMP CIZelvora::PausePaly() { return m_Player.PausePaly(); }
+STDMETHODIMP CIZelvora::StopPlay() { return m_Player.StopPlay(); }
+STDMETHODIMP CIZelvora::ReleasePlayFile() { return m_Player.ReleasePlayFile(); }
+STDMETHODIMP CIZelvora::GetPlayState(unsigned long*) { return S_OK; }
+STDMETHODIMP CIZelvora::GetFileFrameThumb() { return S_OK; }
+
+STDMETHODIMP CIZelvora::SetCallBackRender(unsigned long* pCallBack) {
+  m_Player.SetCallBackRender(pCallBack);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::LoadFrameFromFile(unsigned short* tcFileName, int nFrame, unsigned long* pImage) {
+  return zelvora::LoadFrameFromFile(Text(tcFileName), nFrame, pImage);
+}
+
+STDMETHODIMP CIZelvora::OnGraphNotify(unsigned long* pdwError) {
+  if (!pdwError) return E_POINTER;
+  *pdwError = m_Player.OnGraphNotify();
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetNotifyEventHwnd(HWND hWnd) {
+  m_Player.SetNotifyEventHwnd(hWnd, kGraphNotifyMessage);
+  return S_OK;
+}
+
+// ---- ISetting: no settings ----
+
+STDMETHODIMP CIZelvora::LoadSetting(unsigned long*) { return S_OK; }
+STDMETHODIMP CIZelvora::SaveSetting(unsigned long*) { return S_OK; }
+STDMETHODIMP CIZelvora::DefaultSetting() { return S_OK; }
+
+}  // namespace zelvora

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <windows.h>
+
+#include "Zelvora.h"
+#include "capture/camcapturegraphy.h"
+#include "playback/fileplayer.h"
+
+namespace zelvora {
+
+// The component object. Six interfaces over one reference count; every method forwards to the
+// capture graph object, the file player, a short-lived device enumerator or the frame reader.
+// With a controlling outer object the interfaces delegate IUnknown to it.
+class CIZelvora final : public IIZelvora,
+                        public IDevice,
+                        public IError,
+                        public IPlayer,
+                        public ISetting,
+                        public IUtility {
+ public:
+  // Creates an object and returns interface `riid` of it (the inner IUnknown when aggregated).
+  static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
+
+  // IUnknown, delegating to the controlling unknown.
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IIZelvora
+  STDMETHODIMP LoadCamera(unsigned short* tcCameraName) override;
+  STDMETHODIMP SetLoadCameraName(unsigned short* tcName) override;
+  STDMETHODIMP ReleaseCamera() override;
+  STDMETHODIMP SetRenderCallbackFun(unsigned long* imageRender) override;
+  STDMETHODIMP SetRenderWnd(HWND hWnd) override;
+  STDMETHODIMP GetCurrentCameraState(unsigned long* dwState) override;
+  STDMETHODIMP TakeSnap(unsigned short* tcFileName) override;
+  STDMETHODIMP StartCapture(unsigned short* tcFileName) override;
+  STDMETHODIMP SetCaptureMaxSize(unsigned long dwMegaSize) override;
+  STDMETHODIMP SetCaptureMaxTime(unsigned long dwMaxTime) override;
+  STDMETHODIMP StopCapture() override;
+  STDMETHODIMP GraphPlay() override;
+  STDMETHODIMP GraphPause() override;
+  STDMETHODIMP GraphStop() override;
+  STDMETHODIMP LoadCameraXY(unsigned short* tcName, int X, int Y) override;
+  STDMETHODIMP AudioConfig() override;
+  STDMETHODIMP VideoConfig() override;
+  STDMETHODIMP SetNotifyWnd(HWND hWnd) override;
+  STDMETHODIMP OnGraphError(unsigned long* pError, unsigned long* pDcData) override;
+  STDMETHODIMP IsPlaying() override;
+  STDMETHODIMP EnumSupportFormat(unsigned short* tcBuf) override;
+  STDMETHODIMP EnumSupportXy(unsigned short* tcFormat, unsigned short* tcBuf) override;
+  STDMETHODIMP LoadCameraWithAudio(unsigned short* tcVideoName, unsigned long dwX, unsigned long dwY,
+                                   unsigned short* tcAudioName) override;
+  STDMETHODIMP SetNeedReleaseFrame(long bVal) override;
+  STDMETHODIMP StartCapture2(unsigned short* tcFileName, double deVolume) override;
+
+  // IDevice
+  STDMETHODIMP EnumAllVideoDevice(unsigned long* pCallBack) override;
+  STDMETHODIMP EnumCameraDevice(unsigned long* pCallBack) override;
+  STDMETHODIMP EnumAudioInputDevice(unsigned long* pCallBack) override;
+  STDMETHODIMP EnumAudioOutputDevice(unsigned long* pCallBack) override;
+  STDMETHODIMP SetDeviceCallBac(unsigned long* pCallBack) override;
+
+  // IError
+  STDMETHODIMP GetLastError() override;
+
+  // IPlayer
+  STDMETHODIMP OpenPlayFile(unsigned short* tcFileName) override;
+  STDMETHODIMP StartPaly() override;
+  STDMETHODIMP PausePaly() override;
+  STDMETHODIMP StopPlay() override;
+  STDMETHODIMP ReleasePlayFile() override;
+  STDMETHODIMP GetPlayState(unsigned long* pdwPlayState) override;
+  STDMETHODIMP GetFileFrameThumb() override;
+  STDMETHODIMP SetCallBackRender(unsigned long* pCallBack) override;
+  STDMETHODIMP LoadFrameFromFile(unsigned short* tcFileName, int nFrame, unsigned long* pImage) override;
+  STDMETHODIMP OnGraphNotify(unsigned long* pdwError) override;
+  STDMETHODIMP SetNotifyEventHwnd(HWND hWnd) override;
+
+  // ISetting
+  STDMETHODIMP LoadSetting(unsigned long* pSetting) override;
+  STDMETHODIMP SaveSetting(unsigned long* pSetting) override;
+  STDMETHODIMP DefaultSetting() override;
+
+ private:
+  friend class CIZelvoraTestAccess;
+
+  // The non-delegating IUnknown: owns the reference count and answers the interface table.
+  class InnerUnknown final : public IUnknown {
+   public:
+    explicit InnerUnknown(CIZelvora* owner) : m_owner(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+   private:
+    CIZelvora* m_owner;
+  };
+
+  explicit CIZelvora(IUnknown* outer);
+  ~CIZelvora();
+
+  HRESULT EnumDevices(int category, unsigned long* pCallBack);
+
+  InnerUnknown m_inner{this};
+  IUnknown* m_pOuter;  // controlling unknown: the outer object, or m_inner
+  volatile LONG m_lRef = 0;
+
+  CaptureGraph m_Capture;
+  FilePlayer m_Player;
+};
+
+}  // namespace zelvora

@@ -1,0 +1,264 @@
+// The capture graph object: fields at construction, release, running object table, GDI+.
+#include <windows.h>
+#include <gdiplus.h>
+#include <uuids.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "capture/camcapturegraphy.h"
+#include "capture/gdiplussession.h"
+#include "media/dshowids.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace zelvora {
+
+// Reaches the private state of CaptureGraph.
+class CaptureGraphTestAccess {
+ public:
+  explicit CaptureGraphTestAccess(CaptureGraph& graph) : g(graph) {}
+
+  // A graph of the object's own with a few filters in it, as a load leaves it.
+  void MakeGraph() {
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     reinterpret_cast<void**>(g.m_pGraph.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, g.m_Builder.SetFiltergraph(g.m_pGraph.Get()));
+    ASSERT_EQ(S_OK, g.m_pGraph.As(&g.m_pMediaControl));
+    ASSERT_EQ(S_OK, g.m_pGraph.As(&g.m_pMediaEvent));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(g.m_pVideoRenderer.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, g.m_pGraph->AddFilter(g.m_pVideoRenderer.Get(), L"Video Renderer"));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(g.m_pVideoCapture.ReleaseAndGetAddressOf())));
+    ASSERT_EQ(S_OK, g.m_pGraph->AddFilter(g.m_pVideoCapture.Get(), L"Video Source Filter"));
+  }
+
+  int FilterCount() {
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(g.m_pGraph->EnumFilters(&filters))) return -1;
+    int count = 0;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) ++count;
+    return count;
+  }
+
+  auto& m_Builder() { return g.m_Builder; }
+  auto& m_Devices() { return g.m_Devices; }
+  auto& m_bAudioCaptured() { return g.m_bAudioCaptured; }
+  auto& m_bAudioInVideo() { return g.m_bAudioInVideo; }
+  auto& m_bCapturing() { return g.m_bCapturing; }
+  auto& m_bMpeg2Capture() { return g.m_bMpeg2Capture; }
+  auto& m_bRunning() { return g.m_bRunning; }
+  auto& m_bUseGrabber() { return g.m_bUseGrabber; }
+  auto& m_dwRotRegister() { return g.m_dwRotRegister; }
+  auto& m_nCaptureX() { return g.m_nCaptureX; }
+  auto& m_nCaptureY() { return g.m_nCaptureY; }
+  auto& m_pAudioCapture() { return g.m_pAudioCapture; }
+  auto& m_pGraph() { return g.m_pGraph; }
+  auto& m_pMediaControl() { return g.m_pMediaControl; }
+  auto& m_pMediaEvent() { return g.m_pMediaEvent; }
+  auto& m_pVideoCapture() { return g.m_pVideoCapture; }
+  auto& m_pVideoRenderer() { return g.m_pVideoRenderer; }
+  auto& m_tcCaptureFile() { return g.m_tcCaptureFile; }
+  template <typename... A> auto AddGraphToRot(A... args) { return g.AddGraphToRot(args...); }
+  template <typename... A> auto RemoveAllFilters(A... args) { return g.RemoveAllFilters(args...); }
+
+  CaptureGraph& g;
+};
+
+namespace {
+
+// Item names of the running object table that belong to this process's graphs.
+std::vector<std::wstring> GraphEntries() {
+  std::vector<std::wstring> names;
+  ComPtr<IRunningObjectTable> table;
+  ComPtr<IEnumMoniker> monikers;
+  ComPtr<IBindCtx> context;
+  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
+      FAILED(CreateBindCtx(0, &context)))
+    return names;
+  wchar_t pid[16];
+  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    LPOLESTR name = nullptr;
+    if (SUCCEEDED(moniker->GetDisplayName(context.Get(), nullptr, &name))) {
+      std::wstring text(name);
+      if (text.find(L"FilterGraph") != std::wstring::npos && text.find(pid) != std::wstring::npos)
+        names.push_back(text);
+      CoTaskMemFree(name);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST(CaptureGraph, ConstructionSetsTheSpecifiedStartValues) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  EXPECT_EQ(nullptr, a.m_pGraph().Get());
+  EXPECT_EQ(S_OK, a.m_Builder().CreateResult());  // the platform builder exists
+  EXPECT_EQ(nullptr, a.m_pVideoCapture().Get());
+  EXPECT_EQ(nullptr, a.m_pAudioCapture().Get());
+  EXPECT_EQ(0u, a.m_dwRotRegister());
+  EXPECT_FALSE(a.m_bRunning());
+  EXPECT_FALSE(a.m_bMpeg2Capture());
+  EXPECT_FALSE(a.m_bAudioInVideo());
+  EXPECT_TRUE(a.m_bUseGrabber());
+  EXPECT_FALSE(a.m_bCapturing());
+  EXPECT_FALSE(a.m_bAudioCaptured());
+  EXPECT_EQ(0, a.m_tcCaptureFile()[0]);
+  EXPECT_EQ(640, a.m_nCaptureX());
+  EXPECT_EQ(480, a.m_nCaptureY());
+  EXPECT_EQ(CameraState::None, graph.GetCurrentCameraState());
+  EXPECT_EQ(0, a.m_Devices().CameraName(0)[0]);
+}
+
+TEST(CaptureGraph, ReleaseCameraEmptiesTheGraphButKeepsManagerAndSources) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  a.MakeGraph();
+  ASSERT_EQ(S_OK, graph.GraphPlay());
+  EXPECT_EQ(CameraState::Running, graph.GetCurrentCameraState());
+  IGraphBuilder* manager = a.m_pGraph().Get();
+
+  EXPECT_EQ(S_OK, graph.ReleaseCamera());
+  EXPECT_EQ(CameraState::None, graph.GetCurrentCameraState());
+  EXPECT_FALSE(graph.IsPlaying());
+  EXPECT_EQ(manager, a.m_pGraph().Get());
+  EXPECT_EQ(0, a.FilterCount());
+  EXPECT_EQ(nullptr, a.m_pMediaControl().Get());
+  EXPECT_EQ(nullptr, a.m_pMediaEvent().Get());
+  // The source filter and the renderer stay referenced outside the graph until the next load.
+  EXPECT_NE(nullptr, a.m_pVideoCapture().Get());
+  EXPECT_NE(nullptr, a.m_pVideoRenderer().Get());
+
+  EXPECT_EQ(S_OK, graph.ReleaseCamera());
+  EXPECT_EQ(CameraState::None, graph.GetCurrentCameraState());
+}
+
+TEST(CaptureGraph, PauseThenStopKeepsThePausedState) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  a.MakeGraph();
+  EXPECT_EQ(S_OK, graph.GraphPlay());
+  EXPECT_EQ(S_OK, graph.GraphPlay());  // already running: nothing done
+  EXPECT_EQ(CameraState::Running, graph.GetCurrentCameraState());
+  EXPECT_EQ(S_OK, graph.GraphPause());
+  EXPECT_EQ(CameraState::Paused, graph.GetCurrentCameraState());
+  EXPECT_EQ(S_OK, graph.GraphStop());
+  EXPECT_EQ(CameraState::Paused, graph.GetCurrentCameraState());
+  OAFilterState state = State_Stopped;
+  a.m_pMediaControl()->GetState(1000, &state);
+  EXPECT_EQ(State_Paused, state);
+  EXPECT_EQ(S_OK, graph.GraphPlay());
+  EXPECT_EQ(CameraState::Running, graph.GetCurrentCameraState());
+  EXPECT_EQ(S_OK, graph.GraphStop());
+  EXPECT_EQ(CameraState::Stopped, graph.GetCurrentCameraState());
+}
+
+TEST(CaptureGraph, RemoveAllFiltersWithoutAGraphIsEPointer) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  EXPECT_EQ(E_POINTER, a.RemoveAllFilters());
+  EXPECT_EQ(S_OK, graph.ReleaseCamera());
+}
+
+TEST(CaptureGraph, DestructionStopsAndEmptiesARunningGraph) {
+  auto graph = std::make_unique<CaptureGraph>();
+  CaptureGraphTestAccess a(*graph);
+  a.MakeGraph();
+  ASSERT_EQ(S_OK, graph->GraphPlay());
+  ComPtr<IGraphBuilder> manager = a.m_pGraph();
+  ComPtr<IMediaControl> control;
+  ASSERT_EQ(S_OK, manager.As(&control));
+
+  graph.reset();
+  OAFilterState state = State_Running;
+  control->GetState(1000, &state);
+  EXPECT_EQ(State_Stopped, state);
+  ComPtr<IEnumFilters> filters;
+  ASSERT_EQ(S_OK, manager->EnumFilters(&filters));
+  ComPtr<IBaseFilter> filter;
+  EXPECT_NE(S_OK, filters->Next(1, &filter, nullptr));
+}
+
+TEST(RunningObjectTable, OneEntryUntilReleaseCamera) {
+  ASSERT_TRUE(GraphEntries().empty());
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  a.MakeGraph();
+  ASSERT_EQ(S_OK, a.AddGraphToRot());
+  EXPECT_NE(0u, a.m_dwRotRegister());
+
+  std::vector<std::wstring> entries = GraphEntries();
+  ASSERT_EQ(1u, entries.size());
+  // "!FilterGraph XXXXXXXX pid pppppppp": the item moniker's display name carries the delimiter.
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(S_OK, a.m_pGraph().As(&identity));
+  wchar_t expected[64];
+  swprintf(expected, 64, L"FilterGraph %08lX pid %08lx",
+           static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(identity.Get())), GetCurrentProcessId());
+  EXPECT_EQ(33u, wcslen(expected));
+  EXPECT_EQ(std::wstring(L"!") + expected, entries[0]);
+
+  EXPECT_EQ(S_OK, graph.ReleaseCamera());
+  EXPECT_EQ(0u, a.m_dwRotRegister());
+  EXPECT_TRUE(GraphEntries().empty());
+  EXPECT_EQ(S_OK, graph.ReleaseCamera());  // revoked once only
+}
+
+TEST(RunningObjectTable, DestructionRevokesTheEntry) {
+  {
+    CaptureGraph graph;
+    CaptureGraphTestAccess a(graph);
+    a.MakeGraph();
+    ASSERT_EQ(S_OK, a.AddGraphToRot());
+    EXPECT_EQ(1u, GraphEntries().size());
+  }
+  EXPECT_TRUE(GraphEntries().empty());
+}
+
+TEST(RunningObjectTable, NoGraphNoEntry) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  EXPECT_EQ(E_POINTER, a.AddGraphToRot());
+  EXPECT_EQ(0u, a.m_dwRotRegister());
+}
+
+TEST(Gdiplus, StartedOncePerProcessAndStoppedWithTheLastObject) {
+  const long base = GdiplusUsers();
+  auto first = std::make_unique<CaptureGraph>();
+  auto second = std::make_unique<CaptureGraph>();
+  EXPECT_EQ(base + 2, GdiplusUsers());
+  first.reset();
+  EXPECT_EQ(base + 1, GdiplusUsers());
+  // The second object's GDI+ still works after the first is gone.
+  Gdiplus::GpBitmap* bitmap = nullptr;
+  BYTE pixels[4 * 4 * 3] = {};
+  EXPECT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipCreateBitmapFromScan0(4, 4, 12, PixelFormat24bppRGB, pixels,
+                                                                         &bitmap));
+  if (bitmap) Gdiplus::DllExports::GdipDisposeImage(bitmap);
+  second.reset();
+  EXPECT_EQ(base, GdiplusUsers());
+}
+
+TEST(CaptureFormat, SetCaptureXYStoresTheSizeUnlessXIsAbove3000) {
+  CaptureGraph graph;
+  CaptureGraphTestAccess a(graph);
+  EXPECT_EQ(S_OK, graph.SetCaptureXY(3000, 600));
+  EXPECT_EQ(3000, a.m_nCaptureX());
+  EXPECT_EQ(600, a.m_nCaptureY());
+  EXPECT_EQ(S_OK, graph.SetCaptureXY(3001, 600));
+  EXPECT_EQ(640, a.m_nCaptureX());
+  EXPECT_EQ(480, a.m_nCaptureY());
+  EXPECT_EQ(S_OK, graph.SetCaptureXY(-5, 0));
+  EXPECT_EQ(-5, a.m_nCaptureX());
+  EXPECT_EQ(0, a.m_nCaptureY());
+}
+
+}  // namespace zelvora
