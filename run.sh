@@ -23,7 +23,8 @@ stop_wine() { BUILD_DIR="$BUILD_DIR" sh -c '. "$0"; wineserver -k 2>/dev/null; t
 case "$what" in
   demo)
     trap stop_wine EXIT
-    "$root/testenv/winerun" "$BUILD_DIR" regsvr32 /s "$BUILD_DIR/bin/Zelvora.dll"
+    dll="Z:$(printf '%s' "$BUILD_DIR/bin/Zelvora.dll" | tr / '\\')"
+    "$root/testenv/winerun" "$BUILD_DIR" regsvr32 /s "$dll"
     "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_demo.exe" "$@"
     ;;
   test)
