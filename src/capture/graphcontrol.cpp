@@ -1,4 +1,7 @@
 // Run, pause, stop of the preview graph and the draining of its event queue.
+#include <evcode.h>
+#include <stdio.h>
+
 #include "capture/camcapturegraphy.h"
 
 namespace zelvora {
@@ -42,10 +45,74 @@ HRESULT CaptureGraph::SetNotifyWnd(HWND window, UINT message) {
   return S_OK;
 }
 
-// Event draining comes with the preview work.
+namespace {
+
+void DebugLine(const WCHAR* text) { OutputDebugStringW(text); }
+
+// True when both references name the same COM object.
+bool SameObject(IUnknown* a, IUnknown* b) {
+  if (!a || !b) return false;
+  Microsoft::WRL::ComPtr<IUnknown> ia, ib;
+  return SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ia.GetAddressOf()))) &&
+         SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ib.GetAddressOf()))) &&
+         ia.Get() == ib.Get();
+}
+
+}  // namespace
+
 unsigned long CaptureGraph::OnGraphError(unsigned long* detail) {
-  if (detail) reinterpret_cast<BYTE*>(detail)[0] = reinterpret_cast<BYTE*>(detail)[1] = 0;
-  return 0;
+  BYTE* bytes = reinterpret_cast<BYTE*>(detail);
+  unsigned long result = 0;
+  if (bytes) bytes[0] = bytes[1] = 0;
+  if (!m_pMediaEvent) return result;
+
+  for (;;) {
+    long code = 0;
+    LONG_PTR param1 = 0, param2 = 0;
+    // Never wait: an empty queue fails at once.
+    if (FAILED(m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) return result;
+
+    WCHAR line[kTextLength] = {};
+    _snwprintf(line, kTextLength - 1, L"Event %lx %lx %lx", static_cast<unsigned long>(code),
+               static_cast<unsigned long>(param1), static_cast<unsigned long>(param2));
+    DebugLine(line);
+    if (code == EC_PAUSED) DebugLine(L"is not Playing");
+
+    if (code == EC_ERRORABORT) {
+      DebugLine(L"11");
+      result = EC_ERRORABORT;
+    } else if (code == EC_DEVICE_LOST) {
+      DebugLine(L"22");
+      if (param2 == 0) {
+        // Device removed: report it when it is one of our two sources.
+        DebugLine(L"33");
+        Microsoft::WRL::ComPtr<IBaseFilter> filter;
+        IUnknown* sender = reinterpret_cast<IUnknown*>(param1);
+        if (sender && SUCCEEDED(sender->QueryInterface(IID_IBaseFilter,
+                                                       reinterpret_cast<void**>(filter.GetAddressOf())))) {
+          if (bytes) bytes[1] = 0;
+          const bool camera = SameObject(filter.Get(), m_pVideoCapture.Get());
+          const bool audio = !camera && SameObject(filter.Get(), m_pAudioCapture.Get());
+          if (camera || audio) {
+            DebugLine(camera ? L"55" : L"66");
+            filter.Reset();
+            m_pMediaEvent->FreeEventParams(code, param1, param2);
+            if (bytes) bytes[0] = camera ? 1 : 0;
+            return EC_DEVICE_LOST;
+          }
+        }
+      } else if (param2 == 1) {
+        // A device is available again, whichever it is.
+        DebugLine(L"44");
+        m_pMediaEvent->FreeEventParams(code, param1, param2);
+        if (bytes) bytes[1] = 1;
+        return EC_DEVICE_LOST;
+      } else {
+        DebugLine(L"Invalid 2nd param for EC_DEVICE_LOST event!!!");
+      }
+    }
+    m_pMediaEvent->FreeEventParams(code, param1, param2);
+  }
 }
 
 }  // namespace zelvora
