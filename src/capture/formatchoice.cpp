@@ -75,10 +75,13 @@ void AppendSizeEntry(wchar_t* buffer, int width, int height) {
 }
 
 bool CaptureImageSize(int width, int height, std::uint32_t* size) {
-  const std::int64_t w = width < 0 ? -static_cast<std::int64_t>(width) : width;
-  const std::int64_t h = height < 0 ? -static_cast<std::int64_t>(height) : height;
-  const std::int64_t bytes = ((w + 3) / 4) * 4 * h * 3;
-  if (bytes > static_cast<std::int64_t>(UINT32_MAX)) return false;
+  // Magnitudes below 2^31 + 4 each: the product stays well inside 64 bits.
+  const std::uint64_t w = width < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(width))
+                                    : static_cast<std::uint64_t>(width);
+  const std::uint64_t h = height < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(height))
+                                     : static_cast<std::uint64_t>(height);
+  const std::uint64_t bytes = ((w + 3) / 4) * 4 * h * 3;
+  if (bytes > UINT32_MAX) return false;
   *size = static_cast<std::uint32_t>(bytes);
   return true;
 }
