@@ -17,6 +17,9 @@ namespace devicetest {
 
 using Microsoft::WRL::ComPtr;
 
+// Wine's null renderer: a filter class that every prefix has, used as the device's filter.
+constexpr CLSID kNullRendererClass = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+
 class RegisteredDevice {
  public:
   RegisteredDevice(const CLSID& category, const CLSID& filterClass, std::wstring instance,
