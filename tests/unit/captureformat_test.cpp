@@ -230,26 +230,6 @@ TEST_F(FormatTest, RGB24IsPreferredAtTheRequestedSize) {
   ExpectAllGivenBack(pin);
 }
 
-TEST_F(FormatTest, PreferenceCountsOnlyAmongFormatsOfTheRequestedSize) {
-  FakeCapturePin* pin = Camera({{MEDIASUBTYPE_RGB24, 320, 240}, {kI420, 640, 480}, {MEDIASUBTYPE_YUY2, 640, 480}});
-  EXPECT_EQ(S_OK, access.Select(pin));
-  EXPECT_EQ(ColorFormat::YUY2, access.ColorFormatCode());
-  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, pin->applied.subtype));
-
-  pin->capabilities = {{MEDIASUBTYPE_RGB24, 320, 240}, {kI420, 640, 480}, {MEDIASUBTYPE_YUY2, 320, 240}};
-  EXPECT_EQ(S_OK, access.Select(pin));
-  EXPECT_EQ(ColorFormat::I420, access.ColorFormatCode());
-  EXPECT_TRUE(IsEqualGUID(kI420, pin->applied.subtype));
-}
-
-TEST_F(FormatTest, TheLastMatchOfAFormatWins) {
-  // Two 640x480 YUY2 entries (two frame rates): the later one is applied.
-  FakeCapturePin* pin = Camera({{MEDIASUBTYPE_YUY2, 640, 480}, {MEDIASUBTYPE_YUY2, 320, 240},
-                                {MEDIASUBTYPE_YUY2, 640, 480}, {MEDIASUBTYPE_YUY2, 160, 120}});
-  EXPECT_EQ(S_OK, access.Select(pin));
-  EXPECT_EQ(1002u, pin->appliedHeader.dwBitRate);  // the fake marks each capability's bit rate with 1000 + index
-}
-
 TEST_F(FormatTest, CodesSevenAndEight) {
   FakeCapturePin* pin = Camera({{MEDIASUBTYPE_YUY2, 640, 480, FORMAT_VideoInfo2}, {kMjpg, 640, 480}});
   access.ColorFormatCode() = 42;

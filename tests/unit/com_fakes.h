@@ -131,7 +131,7 @@ class FakeStreamConfig : public IAMStreamConfig {
       VIDEOINFOHEADER* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
       SetRect(&vih->rcSource, 0, 0, c.width, maxHeight);
       vih->rcTarget = vih->rcSource;
-      vih->dwBitRate = 1000 + index;
+      vih->dwBitRate = 1000 + index;  // tells the capabilities apart
       vih->AvgTimePerFrame = 333333;
       vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
       vih->bmiHeader.biWidth = c.width;

@@ -110,9 +110,14 @@ TEST(FormatChoice, PreferenceAmongTheFormatsOfTheRequestedSize) {
   EXPECT_EQ(2, s.index);
   EXPECT_EQ(ColorFormat::YUY2, s.colorFormat);
 
-  chooser.Offer(5, Cap(PixelFormat::RGB24, 640, 480));
+  // Within one pixel format the last match wins (several frame rates of one size).
+  chooser.Offer(5, Cap(PixelFormat::YUY2, 640, 480));
+  EXPECT_EQ(5, chooser.Result().index);
+
+  chooser.Offer(6, Cap(PixelFormat::RGB24, 640, 480));
+  chooser.Offer(7, Cap(PixelFormat::YUY2, 640, 480));
   s = chooser.Result();
-  EXPECT_EQ(5, s.index);
+  EXPECT_EQ(6, s.index);
   EXPECT_EQ(ColorFormat::RGB24, s.colorFormat);
 }
 
