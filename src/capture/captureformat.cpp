@@ -1,7 +1,81 @@
 // Capture formats: the lists offered by the camera and the choice of the preview format.
 #include "capture/camcapturegraphy.h"
 
+#include <amvideo.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <new>
+
+#include "capture/formatchoice.h"
+
+using Microsoft::WRL::ComPtr;
+
 namespace zelvora {
+
+namespace {
+
+PixelFormat PixelFormatOf(const GUID& subtype) {
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return PixelFormat::RGB24;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return PixelFormat::YUY2;
+  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return PixelFormat::I420;
+  return PixelFormat::Other;
+}
+
+// The numbered capability list of a stream configuration. The capability records are read into
+// a buffer of the size that the configuration announces, never smaller than a
+// VIDEO_STREAM_CONFIG_CAPS, so a source that announces a larger record is not written past.
+class CapabilityList {
+ public:
+  CapabilityList() = default;
+  CapabilityList(const CapabilityList&) = delete;
+  CapabilityList& operator=(const CapabilityList&) = delete;
+  ~CapabilityList() { delete[] m_pCaps; }
+
+  HRESULT Open(IAMStreamConfig* config) {
+    m_pConfig = config;
+    int size = 0;
+    HRESULT hr = config->GetNumberOfCapabilities(&m_nCount, &size);
+    if (FAILED(hr)) return hr;
+    const size_t bytes = size > static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))
+                             ? static_cast<size_t>(size)
+                             : sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    m_pCaps = new (std::nothrow) BYTE[bytes]();
+    return m_pCaps ? S_OK : E_OUTOFMEMORY;
+  }
+
+  int Count() const { return m_nCount; }
+
+  // Record `index` with its capability record. S_OK only when a record was handed out; a
+  // failure, or an index past the end (S_FALSE), ends a walk of the list.
+  HRESULT Read(int index, MediaTypeRecord* record) {
+    AM_MEDIA_TYPE* mediaType = nullptr;
+    HRESULT hr = m_pConfig->GetStreamCaps(index, &mediaType, m_pCaps);
+    record->reset(mediaType);
+    if (FAILED(hr)) return hr;
+    return mediaType ? S_OK : S_FALSE;
+  }
+
+  // What the format code needs of the record just read.
+  CapabilityInfo Describe(const AM_MEDIA_TYPE& mediaType) const {
+    const VIDEO_STREAM_CONFIG_CAPS* caps = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(m_pCaps);
+    CapabilityInfo info;
+    info.videoInfo = IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) != FALSE;
+    info.format = PixelFormatOf(mediaType.subtype);
+    // The width is the largest output width, the height the smallest output height: for a
+    // capability of one fixed size both are simply the frame's size.
+    info.width = caps->MaxOutputSize.cx;
+    info.height = caps->MinOutputSize.cy;
+    return info;
+  }
+
+ private:
+  IAMStreamConfig* m_pConfig = nullptr;
+  int m_nCount = 0;
+  BYTE* m_pCaps = nullptr;
+};
+
+}  // namespace
 
 HRESULT CaptureGraph::SetCaptureXY(int x, int y) {
   if (x > 3000) {
@@ -14,8 +88,108 @@ HRESULT CaptureGraph::SetCaptureXY(int x, int y) {
   return S_OK;
 }
 
-// The format lists come with the format work.
-HRESULT CaptureGraph::EnumSupportFormat(WCHAR*) { return E_NOTIMPL; }
-HRESULT CaptureGraph::EnumSupportXy(const WCHAR*, WCHAR*) { return E_NOTIMPL; }
+HRESULT CaptureGraph::FindCaptureStreamConfig(IAMStreamConfig** config) {
+  if (!config) return E_POINTER;
+  *config = nullptr;
+  if (!m_pVideoCapture) return E_POINTER;
+  // An interleaved (audio and video) capture pin first, then a plain video one.
+  ComPtr<IAMStreamConfig> found;
+  HRESULT hr = m_Builder.FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, m_pVideoCapture.Get(),
+                                       IID_IAMStreamConfig, reinterpret_cast<void**>(found.GetAddressOf()));
+  if (FAILED(hr) || !found) {
+    hr = m_Builder.FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pVideoCapture.Get(),
+                                 IID_IAMStreamConfig, reinterpret_cast<void**>(found.ReleaseAndGetAddressOf()));
+    if (FAILED(hr)) return hr;
+    if (!found) return E_NOINTERFACE;
+  }
+  *config = found.Detach();
+  return hr;
+}
+
+HRESULT CaptureGraph::EnumSupportFormat(WCHAR* buffer) {
+  if (!buffer || !m_pVideoCapture) return E_POINTER;
+  ComPtr<IAMStreamConfig> config;
+  HRESULT hr = FindCaptureStreamConfig(&config);
+  if (FAILED(hr)) return hr;
+  CapabilityList list;
+  hr = list.Open(config.Get());
+  if (FAILED(hr)) return hr;
+
+  for (int i = 0; i < list.Count(); ++i) {
+    MediaTypeRecord record;
+    if (list.Read(i, &record) != S_OK) break;
+    const CapabilityInfo info = list.Describe(*record);
+    if (info.videoInfo) AppendFormatName(buffer, info.format);
+  }
+  return S_OK;
+}
+
+HRESULT CaptureGraph::EnumSupportXy(const WCHAR* format, WCHAR* buffer) {
+  if (!format || !m_pVideoCapture || !buffer) return E_POINTER;
+  ComPtr<IAMStreamConfig> config;
+  HRESULT hr = FindCaptureStreamConfig(&config);
+  if (FAILED(hr)) return hr;
+  CapabilityList list;
+  hr = list.Open(config.Get());
+  if (FAILED(hr)) return hr;
+  PixelFormat wanted = PixelFormat::Other;
+  if (!ParsePixelFormatName(format, &wanted)) return E_FAIL;
+
+  for (int i = 0; i < list.Count(); ++i) {
+    MediaTypeRecord record;
+    if (list.Read(i, &record) != S_OK) break;
+    const CapabilityInfo info = list.Describe(*record);
+    if (info.videoInfo && info.format == wanted) AppendSizeEntry(buffer, info.width, info.height);
+  }
+  return S_OK;
+}
+
+HRESULT CaptureGraph::SelectCaptureFormat(IAMStreamConfig* config) {
+  if (!config) return E_POINTER;
+  CapabilityList list;
+  HRESULT hr = list.Open(config);
+  if (FAILED(hr)) return hr;
+
+  CaptureFormatChooser chooser(m_nCaptureX, m_nCaptureY);
+  for (int i = 0; i < list.Count(); ++i) {
+    MediaTypeRecord record;
+    if (list.Read(i, &record) != S_OK) break;  // decide from what was read so far
+    chooser.Offer(i, list.Describe(*record));
+  }
+  const FormatSelection selection = chooser.Result();
+  if (selection.result != 0) return selection.result;
+
+  // Set before the format is applied; it keeps its value when that fails.
+  m_nColorFormat = selection.colorFormat;
+  hr = ApplyCaptureFormat(selection.index, config);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CaptureGraph::ApplyCaptureFormat(int index, IAMStreamConfig* config) {
+  if (index < 0 || !config) return E_POINTER;
+  CapabilityList list;
+  HRESULT hr = list.Open(config);
+  if (FAILED(hr)) return hr;
+  MediaTypeRecord record;
+  hr = list.Read(index, &record);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return E_INVALIDARG;  // no capability of that index
+
+  // The format block is written to: it must be a whole VIDEOINFOHEADER.
+  AM_MEDIA_TYPE& mediaType = *record;
+  if (!IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) || !mediaType.pbFormat ||
+      mediaType.cbFormat < sizeof(VIDEOINFOHEADER))
+    return VFW_E_INVALIDMEDIATYPE;
+  std::uint32_t imageSize = 0;
+  if (!CaptureImageSize(m_nCaptureX, m_nCaptureY, &imageSize)) return E_INVALIDARG;
+
+  VIDEOINFOHEADER* header = reinterpret_cast<VIDEOINFOHEADER*>(mediaType.pbFormat);
+  header->bmiHeader.biWidth = m_nCaptureX;
+  header->bmiHeader.biHeight = m_nCaptureY;
+  header->bmiHeader.biSizeImage = imageSize;
+  mediaType.lSampleSize = imageSize;
+  hr = config->SetFormat(&mediaType);
+  return FAILED(hr) ? hr : S_OK;
+}
 
 }  // namespace zelvora

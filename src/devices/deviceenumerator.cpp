@@ -1,8 +1,69 @@
 #include "devices/deviceenumerator.h"
 
 #include <string.h>
+#include <uuids.h>
+#include <wrl/client.h>
+
+#include "Zelvora.h"
+#include "devices/devicenames.h"
+#include "media/camgraphybuilder.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
+
+namespace {
+
+// Owns a VARIANT for the duration of a scope.
+class ScopedVariant {
+ public:
+  ScopedVariant() { VariantInit(&m_Value); }
+  ~ScopedVariant() { VariantClear(&m_Value); }
+  ScopedVariant(const ScopedVariant&) = delete;
+  ScopedVariant& operator=(const ScopedVariant&) = delete;
+  VARIANT* Get() { return &m_Value; }
+
+ private:
+  VARIANT m_Value;
+};
+
+// Owns a string from the COM task allocator.
+class TaskMemText {
+ public:
+  TaskMemText() = default;
+  ~TaskMemText() { CoTaskMemFree(m_pText); }
+  TaskMemText(const TaskMemText&) = delete;
+  TaskMemText& operator=(const TaskMemText&) = delete;
+  LPOLESTR* Address() { return &m_pText; }
+  const WCHAR* Get() const { return m_pText; }
+
+ private:
+  LPOLESTR m_pText = nullptr;
+};
+
+// Device class walked for a category number; null when the category walks none.
+const CLSID* ClassOfCategory(int category) {
+  switch (category) {
+    case 0:
+    case 1:
+    case 2: return &CLSID_VideoInputDeviceCategory;
+    case DeviceCategory::AudioInput: return &CLSID_AudioInputDeviceCategory;
+    case DeviceCategory::AudioOutput: return &CLSID_AudioRendererCategory;
+    default: return nullptr;
+  }
+}
+
+// Calls the host's DeviceCallBack found in the cell now. A cell that holds no address reports
+// nothing rather than calling address 0.
+void Report(unsigned long* callbackCell, int index, const WCHAR* friendlyName, int category) {
+  if (!callbackCell) return;
+  const UINT_PTR address = static_cast<UINT_PTR>(*callbackCell);
+  if (address == 0) return;
+  DeviceCallBack callback = reinterpret_cast<DeviceCallBack>(address);
+  callback(index, reinterpret_cast<const unsigned short*>(friendlyName), category);
+}
+
+}  // namespace
 
 DeviceEnumerator::DeviceEnumerator() {
   memset(m_tcVideoNames, 0, sizeof(m_tcVideoNames));
@@ -11,11 +72,114 @@ DeviceEnumerator::DeviceEnumerator() {
   memset(m_tcAudioDisplayNames, 0, sizeof(m_tcAudioDisplayNames));
 }
 
-// Device walking and lookups come with the device subsystem; until then they report E_NOTIMPL.
-HRESULT DeviceEnumerator::EnumDevices(int, unsigned long*) { return E_NOTIMPL; }
-HRESULT DeviceEnumerator::GetDeviceByName(const WCHAR*, BOOL, IMoniker**) { return E_NOTIMPL; }
-HRESULT DeviceEnumerator::GetDeviceByIndex(BOOL, UINT, IMoniker**) { return E_NOTIMPL; }
-HRESULT DeviceEnumerator::ParseDeviceName(const WCHAR*, IMoniker**) { return E_NOTIMPL; }
-BOOL DeviceEnumerator::HasVbiOutput(IMoniker*) { return FALSE; }
+HRESULT DeviceEnumerator::EnumDevices(int category, unsigned long* callbackCell) {
+  ComPtr<ICreateDevEnum> system;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                reinterpret_cast<void**>(system.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  const CLSID* deviceClass = ClassOfCategory(category);
+  if (!deviceClass) return S_OK;  // a category without a device class walks nothing
+
+  ComPtr<IEnumMoniker> devices;
+  hr = system->CreateClassEnumerator(*deviceClass, &devices, 0);
+  if (FAILED(hr)) return hr;
+  if (hr == S_FALSE || !devices) return S_OK;  // the class has no devices
+  devices->Reset();
+
+  const bool camera = category >= 0 && category <= 2;
+  int cameras = 0;
+  int audioInputs = 0;
+  for (;;) {
+    ComPtr<IMoniker> device;
+    hr = devices->Next(1, &device, nullptr);
+    if (hr != S_OK) return hr;  // S_FALSE at the end of the class, or the error
+    if (!device) continue;
+
+    // Each step drops the device silently when it fails.
+    ComPtr<IPropertyBag> properties;
+    if (FAILED(device->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                     reinterpret_cast<void**>(properties.GetAddressOf()))) ||
+        !properties)
+      continue;
+    ScopedVariant friendlyName;
+    friendlyName.Get()->vt = VT_BSTR;
+    friendlyName.Get()->bstrVal = nullptr;
+    if (FAILED(properties->Read(L"FriendlyName", friendlyName.Get(), nullptr)) ||
+        friendlyName.Get()->vt != VT_BSTR || !friendlyName.Get()->bstrVal)
+      continue;
+    const WCHAR* name = friendlyName.Get()->bstrVal;
+    TaskMemText displayName;
+    if (FAILED(device->GetDisplayName(nullptr, nullptr, displayName.Address())) || !displayName.Get()) continue;
+
+    if (camera) {
+      // Only ten cameras have room in the tables; a further one is neither stored nor reported,
+      // so the host never lists a device that it cannot open.
+      if (cameras >= kEntries) continue;
+      ComPtr<IMoniker> parsed;
+      if (ParseDeviceName(displayName.Get(), &parsed) != S_OK) continue;
+      if (HasVbiOutput(parsed.Get())) continue;
+      StoreDeviceName(m_tcVideoDisplayNames[cameras], kEntryLength, displayName.Get());
+      StoreDeviceName(m_tcVideoNames[cameras], kEntryLength, name);
+      Report(callbackCell, cameras, name, category);
+      ++cameras;
+    } else if (category == DeviceCategory::AudioInput) {
+      if (IsModemName(name)) continue;
+      if (audioInputs >= kEntries) continue;  // as for cameras
+      StoreDeviceName(m_tcAudioDisplayNames[audioInputs], kEntryLength, displayName.Get());
+      StoreDeviceName(m_tcAudioNames[audioInputs], kEntryLength, name);
+      Report(callbackCell, audioInputs, name, category);
+      ++audioInputs;
+    }
+    // Audio outputs are read and dropped.
+  }
+}
+
+HRESULT DeviceEnumerator::GetDeviceByName(const WCHAR* name, BOOL camera, IMoniker** moniker) {
+  if (!moniker) return E_POINTER;
+  *moniker = nullptr;
+  if (!name) return E_POINTER;
+  const WCHAR(*names)[kEntryLength] = camera ? m_tcVideoNames : m_tcAudioNames;
+  const WCHAR(*displayNames)[kEntryLength] = camera ? m_tcVideoDisplayNames : m_tcAudioDisplayNames;
+  int index = FindDeviceName(&names[0][0], kEntries, kEntryLength, name);
+  if (index < 0) index = 0;  // no such name: the first device listed
+  return ParseDeviceName(displayNames[index], moniker);
+}
+
+HRESULT DeviceEnumerator::GetDeviceByIndex(BOOL camera, UINT index, IMoniker** moniker) {
+  if (!moniker) return E_POINTER;
+  *moniker = nullptr;
+  if (index >= static_cast<UINT>(kEntries)) return E_INVALIDARG;
+  WCHAR displayName[kEntryLength] = {};
+  StoreDeviceName(displayName, kEntryLength,
+                  camera ? m_tcVideoDisplayNames[index] : m_tcAudioDisplayNames[index]);
+  return ParseDeviceName(displayName, moniker);
+}
+
+HRESULT DeviceEnumerator::ParseDeviceName(const WCHAR* displayName, IMoniker** moniker) {
+  if (!moniker) return E_POINTER;
+  *moniker = nullptr;
+  if (!displayName) return E_POINTER;
+  ComPtr<IBindCtx> context;
+  HRESULT hr = CreateBindCtx(0, &context);
+  if (FAILED(hr)) return hr;
+  ULONG eaten = 0;
+  ComPtr<IMoniker> parsed;
+  hr = MkParseDisplayName(context.Get(), displayName, &eaten, &parsed);
+  *moniker = parsed.Detach();
+  return hr;
+}
+
+BOOL DeviceEnumerator::HasVbiOutput(IMoniker* moniker) {
+  if (!moniker) return FALSE;
+  ComPtr<IBaseFilter> filter;
+  if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()))) ||
+      !filter)
+    return FALSE;
+  // Without a platform builder the search fails and the device counts as one without VBI output.
+  CaptureBuilder builder;
+  ComPtr<IPin> pin;
+  HRESULT hr = builder.FindPin(filter.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_VBI, nullptr, FALSE, 0, &pin);
+  return SUCCEEDED(hr) ? TRUE : FALSE;
+}
 
 }  // namespace zelvora

@@ -19,14 +19,21 @@ class DeviceEnumerator {
 
   DeviceEnumerator();
 
-  // Walks the class of `category`; `callbackCell` is the address of a host cell holding a
-  // DeviceCallBack (may be null).
+  // Walks the class of `category` (0-2 cameras, 3 audio inputs, 4 audio outputs, others none)
+  // and reports each listed camera or audio input to the DeviceCallBack held in the host's cell
+  // `callbackCell` (may be null: nothing reported). The cell is read at each report. Returns
+  // S_FALSE after a walk to the end of the class, S_OK when nothing was walked, or the error.
+  // A kind's tables hold ten devices; further devices of the kind are not stored or reported.
   HRESULT EnumDevices(int category, unsigned long* callbackCell);
-  // Moniker of the device whose friendly name equals `name` (entry 0 when none does).
+  // Moniker of the device whose friendly name equals `name` exactly (entry 0 when none does).
+  // `camera` nonzero looks among the cameras, zero among the audio inputs.
   HRESULT GetDeviceByName(const WCHAR* name, BOOL camera, IMoniker** moniker);
-  // Moniker of table entry `index`.
+  // Moniker of table entry `index` (E_INVALIDARG from 10 on).
   HRESULT GetDeviceByIndex(BOOL camera, UINT index, IMoniker** moniker);
+  // Parses a display name back into a device moniker.
   static HRESULT ParseDeviceName(const WCHAR* displayName, IMoniker** moniker);
+  // True when the device's filter has an output pin of category PIN_CATEGORY_VBI. A device that
+  // cannot be bound, or that the capture graph builder cannot search, counts as having none.
   static BOOL HasVbiOutput(IMoniker* moniker);
 
   const WCHAR* CameraName(int i) const { return m_tcVideoNames[i]; }

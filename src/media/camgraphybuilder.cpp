@@ -2,6 +2,8 @@
 
 #include <uuids.h>
 
+using Microsoft::WRL::ComPtr;
+
 namespace zelvora {
 
 CaptureBuilder::CaptureBuilder() {
@@ -25,11 +27,56 @@ HRESULT CaptureBuilder::CopyCaptureFile(LPOLESTR oldName, LPOLESTR newName, int 
   return m_pBuilder ? m_pBuilder->CopyCaptureFile(oldName, newName, allowEscAbort, callback) : Missing();
 }
 
+namespace {
+
+// File types whose writer the builder object creates itself (the platform builder may not).
+struct WriterKind {
+  const GUID* subtype;
+  const CLSID* filterClass;
+  const WCHAR* filterName;
+};
+const WriterKind kWriters[] = {
+    {&MEDIASUBTYPE_Asf, &CLSID_WMAsfWriter, L"WM ASF Writer"},
+};
+
+const WriterKind* FindWriterKind(const GUID& subtype) {
+  for (const WriterKind& kind : kWriters) {
+    if (IsEqualGUID(subtype, *kind.subtype)) return &kind;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 HRESULT CaptureBuilder::SetOutputFileName(const GUID* subtype, LPCOLESTR fileName, IBaseFilter** writer,
                                           IFileSinkFilter** sink) {
-  if (!subtype || !fileName) return E_POINTER;
+  if (!subtype || !fileName || !writer) return E_POINTER;
+  *writer = nullptr;
+  if (sink) *sink = nullptr;
   if (!m_pBuilder) return Missing();
-  return m_pBuilder->SetOutputFileName(subtype, fileName, writer, sink);
+  const WriterKind* kind = FindWriterKind(*subtype);
+  if (!kind) return m_pBuilder->SetOutputFileName(subtype, fileName, writer, sink);
+
+  // The writer goes into the graph that the platform builder was given.
+  ComPtr<IGraphBuilder> graph;
+  HRESULT hr = m_pBuilder->GetFiltergraph(&graph);
+  if (FAILED(hr)) return hr;
+  if (!graph) return E_UNEXPECTED;
+  ComPtr<IBaseFilter> filter;
+  hr = CoCreateInstance(*kind->filterClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                        reinterpret_cast<void**>(filter.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  ComPtr<IFileSinkFilter> fileSink;
+  hr = filter.As(&fileSink);
+  if (FAILED(hr)) return hr;
+  hr = fileSink->SetFileName(fileName, nullptr);
+  if (FAILED(hr)) return hr;
+  hr = graph->AddFilter(filter.Get(), kind->filterName);
+  if (FAILED(hr)) return hr;
+
+  *writer = filter.Detach();
+  if (sink) *sink = fileSink.Detach();
+  return S_OK;
 }
 
 HRESULT CaptureBuilder::ControlStream(const GUID* category, const GUID* type, IBaseFilter* filter,
@@ -65,12 +112,12 @@ HRESULT CaptureBuilder::RenderStream(const GUID* category, const GUID* type, IUn
 
 BOOL CaptureBuilder::HasMpeg2MediaType(IPin* pin) const {
   if (!pin) return FALSE;
-  Microsoft::WRL::ComPtr<IEnumMediaTypes> types;
+  ComPtr<IEnumMediaTypes> types;
   if (FAILED(pin->EnumMediaTypes(&types)) || !types) return FALSE;
   if (FAILED(types->Reset())) return FALSE;
   for (;;) {
     AM_MEDIA_TYPE* mediaType = nullptr;
-    if (types->Next(1, &mediaType, nullptr) != S_OK) return FALSE;
+    if (types->Next(1, &mediaType, nullptr) != S_OK || !mediaType) return FALSE;
     const BOOL major = IsEqualGUID(mediaType->majortype, MEDIATYPE_Video) ||
                        IsEqualGUID(mediaType->majortype, MEDIATYPE_Stream);
     const BOOL sub = IsEqualGUID(mediaType->subtype, MEDIASUBTYPE_MPEG2_VIDEO) ||

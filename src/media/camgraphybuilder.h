@@ -26,6 +26,11 @@ class CaptureBuilder {
   virtual HRESULT AllocCapFile(LPCOLESTR fileName, DWORDLONG size);
   virtual HRESULT CopyCaptureFile(LPOLESTR oldName, LPOLESTR newName, int allowEscAbort,
                                   IAMCopyCaptureFileProgress* callback);
+  // For the subtypes whose writer it knows (MEDIASUBTYPE_Asf) the object does the work itself:
+  // it creates the writer, gives it the file name through IFileSinkFilter, adds it to the
+  // builder's graph and hands back the filter and (when `sink` is not null) its sink. Other
+  // subtypes go to the platform builder. A null subtype, file name or `writer` is E_POINTER
+  // before anything is created.
   virtual HRESULT SetOutputFileName(const GUID* subtype, LPCOLESTR fileName, IBaseFilter** writer,
                                     IFileSinkFilter** sink);
   virtual HRESULT ControlStream(const GUID* category, const GUID* type, IBaseFilter* filter,

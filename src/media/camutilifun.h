@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <memory>
+
 namespace zelvora {
 
 // Gives back a media type record that a platform call handed out: the format block (when
@@ -14,5 +16,11 @@ class MediaUtility {
  public:
   void DeleteMediaTypeRecord(AM_MEDIA_TYPE* mediaType) const { zelvora::DeleteMediaTypeRecord(mediaType); }
 };
+
+// Owns one media type record handed out by the platform and gives it back on scope exit.
+struct MediaTypeRecordDeleter {
+  void operator()(AM_MEDIA_TYPE* mediaType) const { DeleteMediaTypeRecord(mediaType); }
+};
+using MediaTypeRecord = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeRecordDeleter>;
 
 }  // namespace zelvora

@@ -1,0 +1,199 @@
+// The platform-free parts: format names, text building, image sizes, the format choice and the
+// device name tables. No windows.h here.
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "capture/capturetypes.h"
+#include "capture/formatchoice.h"
+#include "devices/devicenames.h"
+
+namespace zelvora {
+namespace {
+
+TEST(FormatNames, OnlyTheThreeKnownNamesParseInAnyCase) {
+  PixelFormat f = PixelFormat::Other;
+  struct {
+    const wchar_t* name;
+    PixelFormat format;
+  } known[] = {{L"RGB24", PixelFormat::RGB24}, {L"rgb24", PixelFormat::RGB24}, {L"rGb24", PixelFormat::RGB24},
+               {L"YUY2", PixelFormat::YUY2},   {L"yuy2", PixelFormat::YUY2},   {L"I420", PixelFormat::I420},
+               {L"i420", PixelFormat::I420}};
+  for (const auto& k : known) {
+    EXPECT_TRUE(ParsePixelFormatName(k.name, &f)) << k.name;
+    EXPECT_EQ(k.format, f) << k.name;
+  }
+  for (const wchar_t* name : {L"Unknown", L"unknown", L"", L"RGB", L"RGB24 ", L" YUY2", L"YUY2;", L"I4200", L"RGB32",
+                              L"MJPG", L"\u0130420"}) {
+    EXPECT_FALSE(ParsePixelFormatName(name, &f)) << name;
+  }
+  EXPECT_FALSE(ParsePixelFormatName(nullptr, &f));
+  EXPECT_EQ(ColorFormat::RGB24, ColorFormatOf(PixelFormat::RGB24));
+  EXPECT_EQ(ColorFormat::YUY2, ColorFormatOf(PixelFormat::YUY2));
+  EXPECT_EQ(ColorFormat::I420, ColorFormatOf(PixelFormat::I420));
+}
+
+TEST(FormatText, NamesAreAppendedOnceEvenWhenTheBufferHeldThemBefore) {
+  wchar_t buffer[64] = L"";
+  AppendFormatName(buffer, PixelFormat::Other);
+  AppendFormatName(buffer, PixelFormat::YUY2);
+  AppendFormatName(buffer, PixelFormat::Other);
+  AppendFormatName(buffer, PixelFormat::YUY2);
+  EXPECT_STREQ(L"Unknown;YUY2;", buffer);
+
+  // Containment anywhere counts, also inside other text.
+  wchar_t held[64] = L"myRGB24text";
+  AppendFormatName(held, PixelFormat::RGB24);
+  AppendFormatName(held, PixelFormat::I420);
+  EXPECT_STREQ(L"myRGB24textI420;", held);
+
+  // All four names together stay within the 24 units the list may add.
+  wchar_t all[64] = L"";
+  for (PixelFormat f : {PixelFormat::RGB24, PixelFormat::YUY2, PixelFormat::I420, PixelFormat::Other})
+    AppendFormatName(all, f);
+  EXPECT_EQ(24u, std::wcslen(all));
+}
+
+TEST(FormatText, SizeEntriesAreSignedDecimalPairs) {
+  wchar_t buffer[128] = L"x;";
+  AppendSizeEntry(buffer, 640, 480);
+  AppendSizeEntry(buffer, 0, -1);
+  EXPECT_STREQ(L"x;640*480;0*-1;", buffer);
+  wchar_t extreme[64] = L"";
+  AppendSizeEntry(extreme, INT32_MIN, INT32_MAX);
+  EXPECT_STREQ(L"-2147483648*2147483647;", extreme);
+  EXPECT_EQ(23u, std::wcslen(extreme));
+}
+
+TEST(ImageSize, WidthRoundedUpToFourTimesHeightTimesThree) {
+  std::uint32_t size = 0;
+  ASSERT_TRUE(CaptureImageSize(640, 480, &size));
+  EXPECT_EQ(921600u, size);
+  ASSERT_TRUE(CaptureImageSize(642, 480, &size));
+  EXPECT_EQ(644u * 480u * 3u, size);
+  ASSERT_TRUE(CaptureImageSize(1, 1, &size));
+  EXPECT_EQ(12u, size);
+  ASSERT_TRUE(CaptureImageSize(0, 480, &size));
+  EXPECT_EQ(0u, size);
+  // A negative (top-down) height counts by its magnitude.
+  ASSERT_TRUE(CaptureImageSize(640, -480, &size));
+  EXPECT_EQ(921600u, size);
+  // Beyond 32 bits: refused, not wrapped.
+  EXPECT_FALSE(CaptureImageSize(3000, 1000000, &size));
+  EXPECT_FALSE(CaptureImageSize(INT32_MIN, INT32_MIN, &size));
+  ASSERT_TRUE(CaptureImageSize(65536, 21845, &size));
+  EXPECT_EQ(65536u * 21845u * 3u, size);
+  EXPECT_FALSE(CaptureImageSize(65536, 21846, &size));
+}
+
+CapabilityInfo Cap(PixelFormat f, int w, int h, bool videoInfo = true) {
+  CapabilityInfo c;
+  c.videoInfo = videoInfo;
+  c.format = f;
+  c.width = w;
+  c.height = h;
+  return c;
+}
+
+TEST(FormatChoice, PreferenceAmongTheFormatsOfTheRequestedSize) {
+  CaptureFormatChooser chooser(640, 480);
+  chooser.Offer(0, Cap(PixelFormat::I420, 640, 480));
+  chooser.Offer(1, Cap(PixelFormat::RGB24, 320, 240));
+  chooser.Offer(2, Cap(PixelFormat::YUY2, 640, 480));
+  chooser.Offer(3, Cap(PixelFormat::RGB24, 640, 480, false));  // not FORMAT_VideoInfo
+  chooser.Offer(4, Cap(PixelFormat::Other, 640, 480));
+  FormatSelection s = chooser.Result();
+  EXPECT_EQ(0, s.result);
+  EXPECT_EQ(2, s.index);
+  EXPECT_EQ(ColorFormat::YUY2, s.colorFormat);
+
+  // Within one pixel format the last match wins (several frame rates of one size).
+  chooser.Offer(5, Cap(PixelFormat::YUY2, 640, 480));
+  EXPECT_EQ(5, chooser.Result().index);
+
+  chooser.Offer(6, Cap(PixelFormat::RGB24, 640, 480));
+  chooser.Offer(7, Cap(PixelFormat::YUY2, 640, 480));
+  s = chooser.Result();
+  EXPECT_EQ(6, s.index);
+  EXPECT_EQ(ColorFormat::RGB24, s.colorFormat);
+}
+
+TEST(FormatChoice, SevenWithoutKnownFormatsEightWithoutTheSize) {
+  CaptureFormatChooser none(640, 480);
+  EXPECT_EQ(kNoKnownCaptureFormat, none.Result().result);
+  none.Offer(0, Cap(PixelFormat::Other, 640, 480));
+  none.Offer(1, Cap(PixelFormat::YUY2, 640, 480, false));
+  EXPECT_EQ(kNoKnownCaptureFormat, none.Result().result);
+  EXPECT_EQ(-1, none.Result().index);
+
+  none.Offer(2, Cap(PixelFormat::I420, 640, 481));
+  EXPECT_EQ(kNoCaptureFormatOfSize, none.Result().result);
+  EXPECT_EQ(-1, none.Result().index);
+
+  // Both dimensions must match exactly, zero and negative sizes included.
+  CaptureFormatChooser odd(0, -5);
+  odd.Offer(0, Cap(PixelFormat::YUY2, 0, 5));
+  EXPECT_EQ(kNoCaptureFormatOfSize, odd.Result().result);
+  odd.Offer(1, Cap(PixelFormat::YUY2, 0, -5));
+  EXPECT_EQ(1, odd.Result().index);
+}
+
+// ---- Device name tables ----
+
+constexpr int kRows = 10;
+constexpr std::size_t kLength = 520;
+
+TEST(DeviceNames, StoredNamesAreCutTo519Units) {
+  wchar_t entry[kLength + 1];
+  std::wmemset(entry, L'#', kLength + 1);
+  std::wstring longName(kLength, L'n');
+  StoreDeviceName(entry, kLength, longName.c_str());
+  EXPECT_EQ(kLength - 1, std::wcslen(entry));
+  EXPECT_EQ(L'#', entry[kLength]);  // nothing written past the entry
+
+  StoreDeviceName(entry, kLength, L"Camera");
+  EXPECT_STREQ(L"Camera", entry);
+  StoreDeviceName(entry, kLength, nullptr);
+  EXPECT_STREQ(L"", entry);
+  std::wstring exact(kLength - 1, L'e');
+  StoreDeviceName(entry, kLength, exact.c_str());
+  EXPECT_EQ(exact, entry);
+}
+
+TEST(DeviceNames, LookupIsExactSkipsEmptyEntriesAndTakesTheFirst) {
+  wchar_t table[kRows][kLength] = {};
+  StoreDeviceName(table[1], kLength, L"Cam");
+  StoreDeviceName(table[2], kLength, L"Camera");
+  StoreDeviceName(table[3], kLength, L"Camera");
+  StoreDeviceName(table[9], kLength, L"Last");
+  EXPECT_EQ(2, FindDeviceName(&table[0][0], kRows, kLength, L"Camera"));
+  EXPECT_EQ(1, FindDeviceName(&table[0][0], kRows, kLength, L"Cam"));
+  EXPECT_EQ(9, FindDeviceName(&table[0][0], kRows, kLength, L"Last"));
+  EXPECT_EQ(-1, FindDeviceName(&table[0][0], kRows, kLength, L"camera"));
+  EXPECT_EQ(-1, FindDeviceName(&table[0][0], kRows, kLength, L"Camera "));
+  EXPECT_EQ(-1, FindDeviceName(&table[0][0], kRows, kLength, L""));  // empty entries never match
+  EXPECT_EQ(-1, FindDeviceName(&table[0][0], kRows, kLength, nullptr));
+
+  // A name longer than an entry matches no stored (cut) copy of it.
+  std::wstring longName(kLength, L'n');
+  StoreDeviceName(table[0], kLength, longName.c_str());
+  EXPECT_EQ(-1, FindDeviceName(&table[0][0], kRows, kLength, longName.c_str()));
+  EXPECT_EQ(0, FindDeviceName(&table[0][0], kRows, kLength, longName.substr(0, kLength - 1).c_str()));
+}
+
+TEST(DeviceNames, ModemIsMatchedWithItsCapitalisationOnly) {
+  EXPECT_TRUE(IsModemName(L"Modem"));
+  EXPECT_TRUE(IsModemName(L"HDA Modem Line In"));
+  EXPECT_TRUE(IsModemName(L"xModemx"));
+  EXPECT_FALSE(IsModemName(L"modem line"));
+  EXPECT_FALSE(IsModemName(L"MODEM"));
+  EXPECT_FALSE(IsModemName(L"Mode m"));
+  EXPECT_FALSE(IsModemName(L""));
+  EXPECT_FALSE(IsModemName(nullptr));
+}
+
+}  // namespace
+}  // namespace zelvora

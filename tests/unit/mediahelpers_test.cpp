@@ -1,0 +1,283 @@
+// Media type records given back, the MPEG-2 test of a pin, and the capture builder object.
+#include <windows.h>
+#include <objidl.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "com_fakes.h"
+#include "media/camgraphybuilder.h"
+#include "media/camutilifun.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace fakes;
+
+namespace zelvora {
+namespace {
+
+// Watches the task allocator: records every block that is freed while it is registered.
+class FreeSpy : public IMallocSpy {
+ public:
+  FreeSpy() { registered = SUCCEEDED(CoRegisterMallocSpy(this)); }
+  ~FreeSpy() {
+    if (registered) CoRevokeMallocSpy();
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy)) return E_NOINTERFACE;
+    *ppv = static_cast<IMallocSpy*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T cb) override { return cb; }
+  STDMETHODIMP_(void*) PostAlloc(void* p) override { return p; }
+  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override {
+    if (p) freed.push_back(p);
+    return p;
+  }
+  STDMETHODIMP_(void) PostFree(BOOL) override {}
+  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T cb, void** out, BOOL) override {
+    *out = p;
+    return cb;
+  }
+  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T cb, BOOL) override { return cb; }
+  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+  STDMETHODIMP_(void) PreHeapMinimize() override {}
+  STDMETHODIMP_(void) PostHeapMinimize() override {}
+
+  int TimesFreed(void* p) const { return static_cast<int>(std::count(freed.begin(), freed.end(), p)); }
+
+  bool registered = false;
+  std::vector<void*> freed;
+};
+
+using DeleteFn = void (*)(AM_MEDIA_TYPE*);
+void FreeRoutine(AM_MEDIA_TYPE* mt) { DeleteMediaTypeRecord(mt); }
+void UtilityObject(AM_MEDIA_TYPE* mt) { MediaUtility().DeleteMediaTypeRecord(mt); }
+
+class MediaTypeRecordTest : public testing::TestWithParam<DeleteFn> {};
+
+TEST_P(MediaTypeRecordTest, FreesBlockAndRecordAndReleasesPUnkOnce) {
+  ReleaseCounter unk;
+  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 88, &unk);
+  void* block = mt->pbFormat;
+  FreeSpy spy;
+  ASSERT_TRUE(spy.registered);
+  GetParam()(mt);
+  EXPECT_EQ(1, spy.TimesFreed(mt));
+  EXPECT_EQ(1, spy.TimesFreed(block));
+  EXPECT_EQ(2u, spy.freed.size());
+  EXPECT_EQ(1, unk.releases);
+}
+
+TEST_P(MediaTypeRecordTest, LeavesTheFormatPointerAloneWhenItsLengthIsZero) {
+  // pbFormat points at a block the record does not own: only the record itself goes.
+  void* notOwned = CoTaskMemAlloc(16);
+  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_None, 0, nullptr);
+  mt->pbFormat = static_cast<BYTE*>(notOwned);
+  {
+    FreeSpy spy;
+    ASSERT_TRUE(spy.registered);
+    GetParam()(mt);
+    EXPECT_EQ(1, spy.TimesFreed(mt));
+    EXPECT_EQ(0, spy.TimesFreed(notOwned));
+    EXPECT_EQ(1u, spy.freed.size());
+  }
+  CoTaskMemFree(notOwned);
+}
+
+TEST_P(MediaTypeRecordTest, NullRecordIsIgnored) {
+  FreeSpy spy;
+  GetParam()(nullptr);
+  EXPECT_TRUE(spy.freed.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothEntries, MediaTypeRecordTest, testing::Values(&FreeRoutine, &UtilityObject));
+
+// ---- MPEG-2 detection ----
+
+struct Mpeg2Case {
+  std::vector<std::pair<GUID, GUID>> types;
+  BOOL expected;
+  int readUpTo;  // records that must have been read (and freed)
+};
+
+class Mpeg2Test : public testing::TestWithParam<Mpeg2Case> {};
+
+TEST_P(Mpeg2Test, ReadsInOrderAndFreesEveryRecordOnce) {
+  const Mpeg2Case& c = GetParam();
+  ComPtr<FakeCaptureFilter> filter;
+  filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
+  FakeCapturePin* pin = filter->Pin();
+  pin->mediaTypes.types = c.types;
+  CaptureBuilder builder;
+  EXPECT_EQ(c.expected, builder.HasMpeg2MediaType(pin));
+  EXPECT_EQ(c.readUpTo, pin->mediaTypes.handedOut);
+  EXPECT_EQ(pin->mediaTypes.handedOut, pin->mediaTypes.records.releases);
+}
+
+const GUID kMpeg2Video = MEDIASUBTYPE_MPEG2_VIDEO;
+const GUID kMpeg2Program = MEDIASUBTYPE_MPEG2_PROGRAM;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, Mpeg2Test,
+    testing::Values(
+        // MPEG-2 video after several YUY2 types: found, and the search stops there.
+        Mpeg2Case{{{MEDIATYPE_Video, MEDIASUBTYPE_YUY2},
+                   {MEDIATYPE_Video, MEDIASUBTYPE_YUY2},
+                   {MEDIATYPE_Video, MEDIASUBTYPE_YUY2},
+                   {MEDIATYPE_Video, kMpeg2Video},
+                   {MEDIATYPE_Video, MEDIASUBTYPE_RGB24}},
+                  TRUE, 4},
+        Mpeg2Case{{{MEDIATYPE_Stream, kMpeg2Program}}, TRUE, 1},
+        Mpeg2Case{{{MEDIATYPE_Stream, kMpeg2Video}}, TRUE, 1},
+        Mpeg2Case{{{MEDIATYPE_Video, kMpeg2Program}}, TRUE, 1},
+        // MPEG-2 under other major types does not count.
+        Mpeg2Case{{{MEDIATYPE_MPEG2_PES, kMpeg2Video}, {MEDIATYPE_Audio, kMpeg2Program}}, FALSE, 2},
+        Mpeg2Case{{{MEDIATYPE_Video, MEDIASUBTYPE_MPEG1Video}}, FALSE, 1},
+        Mpeg2Case{{}, FALSE, 0}));
+
+TEST(Mpeg2, NoPinOrNoListIsFalse) {
+  CaptureBuilder builder;
+  EXPECT_FALSE(builder.HasMpeg2MediaType(nullptr));
+  ComPtr<FakeCaptureFilter> filter;
+  filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
+  filter->Pin()->mediaTypes.types = {{MEDIATYPE_Video, kMpeg2Video}};
+  filter->Pin()->mediaTypes.enumResult = E_OUTOFMEMORY;
+  EXPECT_FALSE(builder.HasMpeg2MediaType(filter->Pin()));
+}
+
+// ---- The builder object without a platform builder ----
+
+TEST(CaptureBuilderMissing, EveryOperationReportsTheCreationFailure) {
+  // A thread without COM: creating the platform builder fails, and that code is kept.
+  HRESULT created = S_OK;
+  HRESULT found = S_OK;
+  HRESULT graph = S_OK;
+  std::thread worker([&] {
+    CaptureBuilder builder;
+    created = builder.CreateResult();
+    ComPtr<IPin> pin;
+    found = builder.FindPin(nullptr, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &pin);
+    graph = builder.SetFiltergraph(nullptr);
+  });
+  worker.join();
+  EXPECT_EQ(CO_E_NOTINITIALIZED, created);
+  EXPECT_EQ(CO_E_NOTINITIALIZED, found);
+  EXPECT_EQ(CO_E_NOTINITIALIZED, graph);
+
+  CaptureBuilder none(nullptr);
+  EXPECT_EQ(E_NOINTERFACE, none.CreateResult());
+  void* out = nullptr;
+  EXPECT_EQ(E_NOINTERFACE, none.FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, nullptr,
+                                              IID_IAMStreamConfig, &out));
+  EXPECT_EQ(E_NOINTERFACE, none.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, nullptr, nullptr, nullptr));
+  EXPECT_EQ(E_NOINTERFACE, none.AllocCapFile(L"x", 1));
+  EXPECT_EQ(E_NOINTERFACE, none.ControlStream(nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0));
+  ComPtr<IGraphBuilder> g;
+  EXPECT_EQ(E_NOINTERFACE, none.GetFiltergraph(&g));
+  ComPtr<IBaseFilter> writer;
+  EXPECT_EQ(E_NOINTERFACE, none.SetOutputFileName(&MEDIASUBTYPE_Asf, L"x.wmv", &writer, nullptr));
+  EXPECT_EQ(E_POINTER, none.SetOutputFileName(&MEDIASUBTYPE_Asf, nullptr, &writer, nullptr));
+}
+
+// ---- SetOutputFileName: the writer made by the builder object ----
+
+class OutputFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, writerClass.result);
+    ASSERT_EQ(S_OK, builder.CreateResult());
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     reinterpret_cast<void**>(graph.GetAddressOf())));
+  }
+
+  FakeWriter::Record record;
+  ProcessClass writerClass{CLSID_WMAsfWriter, [this]() -> IUnknown* {
+                             return static_cast<IBaseFilter*>(new FakeWriter(CLSID_WMAsfWriter, &record));
+                           }};
+  CaptureBuilder builder;
+  ComPtr<IGraphBuilder> graph;
+};
+
+TEST_F(OutputFileTest, CreatesNamesAndAddsTheWriterAndHandsBackFilterAndSink) {
+  ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
+  ComPtr<IBaseFilter> writer;
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"C:\\rec\\take 1.wmv", &writer, &sink));
+  EXPECT_EQ(1, record.created);
+  EXPECT_EQ(L"C:\\rec\\take 1.wmv", record.fileName);
+  ASSERT_NE(nullptr, writer.Get());
+  ASSERT_NE(nullptr, sink.Get());
+  ComPtr<IBaseFilter> sinkFilter;
+  ASSERT_EQ(S_OK, sink.As(&sinkFilter));
+  EXPECT_EQ(writer.Get(), sinkFilter.Get());
+  ComPtr<IBaseFilter> inGraph;
+  ASSERT_EQ(S_OK, graph->FindFilterByName(L"WM ASF Writer", &inGraph));
+  EXPECT_EQ(writer.Get(), inGraph.Get());
+
+  // The sink is optional; a second writer gets a name of its own from the graph.
+  ComPtr<IBaseFilter> second;
+  EXPECT_EQ(S_OK, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"b.wmv", &second, nullptr));
+  EXPECT_EQ(2, record.created);
+  EXPECT_NE(writer.Get(), second.Get());
+
+  ASSERT_EQ(S_OK, graph->RemoveFilter(writer.Get()));
+  ASSERT_EQ(S_OK, graph->RemoveFilter(second.Get()));
+  writer.Reset();
+  sink.Reset();
+  sinkFilter.Reset();
+  inGraph.Reset();
+  second.Reset();
+  EXPECT_EQ(0, record.alive);  // no reference kept anywhere
+}
+
+TEST_F(OutputFileTest, MissingArgumentsCreateNothing) {
+  ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
+  IBaseFilter* writer = reinterpret_cast<IBaseFilter*>(1);
+  EXPECT_EQ(E_POINTER, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, nullptr, &writer, nullptr));
+  EXPECT_EQ(E_POINTER, builder.SetOutputFileName(nullptr, L"a.wmv", &writer, nullptr));
+  EXPECT_EQ(E_POINTER, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"a.wmv", nullptr, nullptr));
+  EXPECT_EQ(0, record.created);
+}
+
+TEST_F(OutputFileTest, FailuresLeaveNoWriterBehind) {
+  ComPtr<IBaseFilter> writer;
+  ComPtr<IFileSinkFilter> sink;
+  // No graph given to the builder yet.
+  EXPECT_TRUE(FAILED(builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"a.wmv", &writer, &sink)));
+  EXPECT_EQ(nullptr, writer.Get());
+  EXPECT_EQ(0, record.alive);
+
+  ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
+  record.setFileNameResult = E_ACCESSDENIED;
+  EXPECT_EQ(E_ACCESSDENIED, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"a.wmv", &writer, &sink));
+  EXPECT_EQ(nullptr, writer.Get());
+  EXPECT_EQ(nullptr, sink.Get());
+
+  record.setFileNameResult = S_OK;
+  record.offerFileSink = false;
+  EXPECT_EQ(E_NOINTERFACE, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"a.wmv", &writer, &sink));
+  EXPECT_EQ(0, record.alive);
+  ComPtr<IBaseFilter> inGraph;
+  EXPECT_TRUE(FAILED(graph->FindFilterByName(L"WM ASF Writer", &inGraph)));
+}
+
+TEST_F(OutputFileTest, OtherFileTypesAreLeftToThePlatformBuilder) {
+  ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
+  ComPtr<IBaseFilter> writer;
+  builder.SetOutputFileName(&MEDIASUBTYPE_Avi, L"a.avi", &writer, nullptr);
+  EXPECT_EQ(0, record.created);
+  if (writer) graph->RemoveFilter(writer.Get());
+}
+
+}  // namespace
+}  // namespace zelvora
