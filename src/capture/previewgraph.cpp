@@ -1,10 +1,231 @@
-// Loading the camera and building the preview graph.
+// Loading the camera and building the preview graph: source filters, sample grabber, null renderers.
 #include "capture/camcapturegraphy.h"
 
-namespace zelvora {
+#include <uuids.h>
 
-// Built with the preview work; until then a load reports E_NOTIMPL.
-HRESULT CaptureGraph::LoadCamera(const WCHAR*) { return E_NOTIMPL; }
-HRESULT CaptureGraph::LoadCameraWithAudio(const WCHAR*, const WCHAR*) { return E_NOTIMPL; }
+#include "media/dshowids.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace zelvora {
+namespace {
+
+// {30323449-0000-0010-8000-00AA00389B71}: the FOURCC subtype I420.
+const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+void DebugLine(const WCHAR* text) { OutputDebugStringW(text); }
+
+}  // namespace
+
+HRESULT CaptureGraph::LoadCamera(const WCHAR* cameraName) {
+  HRESULT hr = m_Devices.EnumDevices(DeviceCategory::Camera, nullptr);
+  if (FAILED(hr)) return hr;
+  ComPtr<IMoniker> camera;
+  hr = cameraName ? m_Devices.GetDeviceByName(cameraName, TRUE, &camera)
+                  : m_Devices.GetDeviceByIndex(TRUE, 0, &camera);
+  if (FAILED(hr)) return hr;
+  if (!camera) return S_FALSE;
+  hr = BindSourceFilter(camera.Get(), TRUE);
+  if (FAILED(hr)) return hr;
+  return BuildPreviewGraph(PreviewFlags::Video);
+}
+
+HRESULT CaptureGraph::LoadCameraWithAudio(const WCHAR* videoName, const WCHAR* audioName) {
+  HRESULT hr = m_Devices.EnumDevices(DeviceCategory::Camera, nullptr);
+  if (FAILED(hr)) return hr;
+  ComPtr<IMoniker> camera;
+  hr = videoName ? m_Devices.GetDeviceByName(videoName, TRUE, &camera)
+                 : m_Devices.GetDeviceByIndex(TRUE, 0, &camera);
+  if (FAILED(hr)) return hr;
+
+  // Without a usable audio input the load goes on with video only.
+  m_Devices.EnumDevices(DeviceCategory::AudioInput, nullptr);
+  ComPtr<IMoniker> microphone;
+  if (audioName)
+    m_Devices.GetDeviceByName(audioName, FALSE, &microphone);
+  else
+    m_Devices.GetDeviceByIndex(FALSE, 0, &microphone);
+
+  if (!camera) return S_FALSE;
+  hr = BindSourceFilter(camera.Get(), TRUE);
+  if (FAILED(hr)) return hr;
+  if (microphone) {
+    hr = BindSourceFilter(microphone.Get(), FALSE);
+    if (FAILED(hr)) return hr;
+  }
+  return BuildPreviewGraph(microphone ? PreviewFlags::Video | PreviewFlags::Audio : PreviewFlags::Video);
+}
+
+HRESULT CaptureGraph::BindSourceFilter(IMoniker* moniker, BOOL video) {
+  if (m_bRunning) return E_FAIL;  // no load while the graph runs
+  ComPtr<IBaseFilter>& field = video ? m_pVideoCapture : m_pAudioCapture;
+  field.Reset();
+  if (!moniker) return S_OK;
+  return moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(field.GetAddressOf()));
+}
+
+HRESULT CaptureGraph::BuildPreviewGraph(int flags) {
+  if (!m_pVideoCapture) return E_POINTER;
+  if ((flags & PreviewFlags::Audio) && !m_pAudioCapture) return E_POINTER;
+
+  HRESULT hr = CreateGraphAndSources((flags & PreviewFlags::Video) != 0);
+  if (FAILED(hr)) return hr;
+  hr = m_pGraph.As(&m_pMediaControl);
+  if (FAILED(hr)) return hr;
+  hr = m_pGraph.As(&m_pMediaEvent);
+  if (FAILED(hr)) return hr;
+
+  ComPtr<IAMStreamConfig> config;
+  hr = FindCaptureStreamConfig(&config);
+  if (FAILED(hr)) return hr;
+  hr = SelectCaptureFormat(config.Get());
+  if (hr == 7 || hr == 8 || FAILED(hr)) return hr;
+
+  hr = ConnectPreview(flags);
+  if (FAILED(hr)) return hr;
+  hr = GraphPlay();
+  if (FAILED(hr)) return hr;
+  return S_OK;
+}
+
+HRESULT CaptureGraph::CreateGraphAndSources(BOOL video) {
+  ReleaseGraph();
+  HRESULT hr;
+  if (!m_pGraph) {
+    hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                          IID_IGraphBuilder, reinterpret_cast<void**>(m_pGraph.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    hr = m_Builder.SetFiltergraph(m_pGraph.Get());
+    if (FAILED(hr)) {
+      // Keep no graph the builder does not know: the next load starts over.
+      m_pGraph.Reset();
+      return hr;
+    }
+    AddGraphToRot();  // best effort
+  }
+
+  if (m_pVideoCapture) {
+    hr = m_pGraph->AddFilter(m_pVideoCapture.Get(), L"Video Source Filter");
+    if (FAILED(hr)) return hr;
+    m_bMpeg2Capture = HasMpeg2Capture();
+    if (video) {
+      if (m_bMpeg2Capture) {
+        m_bAudioInVideo = TRUE;
+      } else {
+        ComPtr<IAMStreamConfig> interleaved;
+        if (SUCCEEDED(m_Builder.FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, m_pVideoCapture.Get(),
+                                              IID_IAMStreamConfig,
+                                              reinterpret_cast<void**>(interleaved.GetAddressOf()))))
+          m_bAudioInVideo = TRUE;
+      }
+    }
+  }
+
+  if (!m_bAudioInVideo && m_pAudioCapture) {
+    hr = m_pGraph->AddFilter(m_pAudioCapture.Get(), L"Audio Source Filter");
+    if (FAILED(hr)) return hr;
+    AddNullRenderer(m_pAudioRenderer);
+  }
+  // Added after the audio renderer under the same name: the graph makes this name unique and
+  // answers VFW_S_DUPLICATE_NAME, a success.
+  return AddNullRenderer(m_pVideoRenderer);
+}
+
+HRESULT CaptureGraph::AddNullRenderer(ComPtr<IBaseFilter>& field) {
+  field.Reset();
+  HRESULT hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                reinterpret_cast<void**>(field.GetAddressOf()));
+  if (hr != S_OK) return hr;
+  return m_pGraph->AddFilter(field.Get(), L"Video Renderer");
+}
+
+BOOL CaptureGraph::HasMpeg2Capture() {
+  if (!m_pVideoCapture) return FALSE;
+  ComPtr<IPin> pin;
+  if (FAILED(m_Builder.FindPin(m_pVideoCapture.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                               &pin)) ||
+      !pin)
+    return FALSE;
+  return m_Builder.HasMpeg2MediaType(pin.Get());
+}
+
+BOOL CaptureGraph::HasVideoPortPin() {
+  if (!m_pVideoCapture) return FALSE;
+  ComPtr<IPin> pin;
+  return SUCCEEDED(
+      m_Builder.FindPin(m_pVideoCapture.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_VIDEOPORT, nullptr, FALSE, 0, &pin));
+}
+
+HRESULT CaptureGraph::ConnectPreview(int flags) {
+  DebugLine(L"r s");
+  if (flags & PreviewFlags::Video) {
+    if (!m_bAudioInVideo) DebugLine(L"o set");
+
+    ComPtr<IBaseFilter> grabber;
+    if (!HasVideoPortPin() && m_bUseGrabber) {
+      if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(grabber.GetAddressOf())))) {
+        // No grabber for the rest of this object's life: the preview runs without frames.
+        m_bUseGrabber = FALSE;
+        grabber.Reset();
+      } else {
+        HRESULT hr = ConfigureSampleGrabber(grabber.Get());
+        if (FAILED(hr)) return hr;
+      }
+    }
+
+    HRESULT hr = m_Builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, m_pVideoCapture.Get(),
+                                        nullptr, m_pVideoRenderer.Get());
+    if (FAILED(hr)) {
+      DebugLine(L"r o");
+      hr = m_Builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, m_pVideoCapture.Get(), grabber.Get(),
+                                  m_pVideoRenderer.Get());
+      DebugLine(L"r p");
+      if (FAILED(hr)) return hr;
+    }
+  }
+  DebugLine(L"r r");
+
+  if (!m_bAudioInVideo && (flags & PreviewFlags::Audio)) {
+    HRESULT hr = m_Builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Audio, m_pAudioCapture.Get(), nullptr,
+                                        m_pAudioRenderer.Get());
+    if (FAILED(hr)) {
+      Sleep(10);
+      m_Builder.RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Audio, m_pAudioCapture.Get(), nullptr,
+                             m_pAudioRenderer.Get());
+    }
+  }
+  DebugLine(L"r e");
+  return S_OK;
+}
+
+HRESULT CaptureGraph::ConfigureSampleGrabber(IBaseFilter* grabber) {
+  HRESULT hr = grabber->QueryInterface(IID_ISampleGrabber,
+                                       reinterpret_cast<void**>(m_pSampleGrabber.ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) return hr;
+  hr = m_pGraph->AddFilter(grabber, L"SampleGrabber");
+  if (FAILED(hr)) return hr;
+  AM_MEDIA_TYPE mediaType;
+  BuildGrabberMediaType(&mediaType);
+  hr = m_pSampleGrabber->SetMediaType(&mediaType);
+  if (FAILED(hr)) return hr;
+  hr = m_pSampleGrabber->SetBufferSamples(FALSE);
+  if (FAILED(hr)) return hr;
+  hr = m_pSampleGrabber->SetOneShot(FALSE);
+  if (FAILED(hr)) return hr;
+  m_FrameCallback.SetFrameFormat(m_nColorFormat);
+  m_FrameCallback.SetFrameSize(m_nCaptureX, m_nCaptureY);
+  return m_pSampleGrabber->SetCallback(&m_FrameCallback, 1);  // BufferCB for every sample
+}
+
+void CaptureGraph::BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const {
+  ZeroMemory(mediaType, sizeof(*mediaType));
+  mediaType->majortype = MEDIATYPE_Video;
+  switch (m_nColorFormat) {
+    case ColorFormat::YUY2: mediaType->subtype = MEDIASUBTYPE_YUY2; break;
+    case ColorFormat::I420: mediaType->subtype = kSubtypeI420; break;
+    default: mediaType->subtype = MEDIASUBTYPE_RGB24; break;
+  }
+}
 
 }  // namespace zelvora
