@@ -68,6 +68,7 @@ class CaptureGraph {
 
  private:
   friend class CaptureGraphTestAccess;
+  friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
   HRESULT RemoveAllFilters();
