@@ -3,33 +3,20 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "capture/framelayout.h"
 #include "capture/snapshot.h"
 #include "capture/yuvconvert.h"
 
 namespace zelvora {
 namespace {
 
-// Rows of a 24-bit bottom-up picture as the platform delivers it: aligned to 4 bytes.
-long long Rgb24Stride(int width) { return (static_cast<long long>(width) * 3 + 3) & ~3LL; }
-
 // Bytes a frame of this format and size needs, or 0 when the size is unusable.
-long long NeededBytes(int format, int width, int height) {
-  if (width <= 0 || height <= 0) return 0;
-  switch (format) {
-    case ColorFormat::YUY2: return static_cast<long long>(Yuy2SourceBytes(width, height));
-    case ColorFormat::I420: return static_cast<long long>(I420SourceBytes(width, height));
-    case ColorFormat::RGB24: {
-      const long long bytes = Rgb24Stride(width) * height;
-      return bytes > 0x7FFFFFFF ? 0 : bytes;
-    }
-    default: return 0;
-  }
-}
+long long NeededBytes(int format, int width, int height) { return FrameSourceBytes(format, width, height); }
 
 // Rows of the picture handed on: converted pictures have rows of exactly width * 3 bytes.
 long long PictureStride(int format, int width) {
   return format == ColorFormat::YUY2 || format == ColorFormat::I420 ? static_cast<long long>(width) * 3
-                                                                   : Rgb24Stride(width);
+                                                                   : Rgb24RowBytes(width);
 }
 
 // Holds a critical section for a scope.
