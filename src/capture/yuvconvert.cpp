@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <atomic>
+
 #include "capture/yuvkernels.h"
 
 namespace zelvora {
@@ -14,9 +16,28 @@ void I420RowScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t
   I420RowTail(y, u, v, dst, 0, width);
 }
 
+void I420PairScalar(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* dst0,
+                    uint8_t* dst1, int width) {
+  I420RowTail(y0, u, v, dst0, 0, width);
+  I420RowTail(y1, u, v, dst1, 0, width);
+}
+
+void NoFence() {}
+
 }  // namespace
 
-Kernels ScalarKernels() { return {Yuy2RowScalar, I420RowScalar}; }
+namespace {
+// Pictures this large would not stay in the caches anyway: streaming them saves reading every
+// destination line before it is written.
+std::atomic<size_t> g_streamBytes{size_t(4) << 20};
+}  // namespace
+
+size_t StreamingThreshold() { return g_streamBytes.load(std::memory_order_relaxed); }
+void SetStreamingThreshold(size_t bytes) { g_streamBytes.store(bytes, std::memory_order_relaxed); }
+
+Kernels ScalarKernels() {
+  return {Yuy2RowScalar, I420RowScalar, I420PairScalar, Yuy2RowScalar, I420PairScalar, NoFence};
+}
 
 }  // namespace yuv
 
@@ -50,9 +71,12 @@ const yuv::Kernels& BestKernels() {
 void RunYuy2(const yuv::Kernels& k, const uint8_t* src, int width, int height, uint8_t* dst) {
   const size_t srcStride = (static_cast<size_t>(width) * 2 + 3) & ~static_cast<size_t>(3);
   const size_t dstStride = static_cast<size_t>(width) * 3;
+  const bool stream = dstStride * height >= yuv::StreamingThreshold();
+  const yuv::Yuy2RowFn row = stream ? k.yuy2Stream : k.yuy2;
   // The first source row becomes the last row of the picture.
   uint8_t* out = dst + dstStride * (height - 1);
-  for (int i = 0; i < height; ++i, src += srcStride, out -= dstStride) k.yuy2(src, out, width);
+  for (int i = 0; i < height; ++i, src += srcStride, out -= dstStride) row(src, out, width);
+  if (stream) k.finish();
 }
 
 void RunI420(const yuv::Kernels& k, const uint8_t* src, int width, int height, uint8_t* dst) {
@@ -62,12 +86,16 @@ void RunI420(const yuv::Kernels& k, const uint8_t* src, int width, int height, u
   const uint8_t* u = y + static_cast<size_t>(width) * height;
   const uint8_t* v = u + chromaWidth * chromaHeight;
   const size_t dstStride = static_cast<size_t>(width) * 3;
+  const bool stream = dstStride * height >= yuv::StreamingThreshold();
+  const yuv::I420PairFn pair = stream ? k.i420PairStream : k.i420Pair;
   uint8_t* out = dst + dstStride * (height - 1);
-  // Each chroma row serves two picture rows.
-  for (int i = 0; i < height; ++i, y += width, out -= dstStride) {
-    const size_t c = chromaWidth * (i / 2);
-    k.i420(y, u + c, v + c, out, width);
-  }
+  // Each chroma row serves two picture rows; an odd height leaves one row for the last chroma row.
+  int i = 0;
+  for (; i + 1 < height; i += 2, y += 2 * static_cast<size_t>(width), out -= 2 * dstStride, u += chromaWidth,
+                         v += chromaWidth)
+    pair(y, y + width, u, v, out, out - dstStride, width);
+  if (i < height) k.i420(y, u, v, out, width);
+  if (stream) k.finish();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // Row kernels of the YUV conversions, one set per instruction set (internal to yuvconvert).
 // A kernel converts one whole picture row: `width` pixels into width * 3 bytes at `dst`.
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "capture/yuvtables.h"
@@ -12,11 +13,26 @@ namespace yuv {
 
 using Yuy2RowFn = void (*)(const uint8_t* src, uint8_t* dst, int width);
 using I420RowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* dst, int width);
+// Two I420 rows that share one chroma row.
+using I420PairFn = void (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* dst0,
+                            uint8_t* dst1, int width);
 
+// `stream` variants write the picture with non-temporal stores where a row starts on a 16-byte
+// boundary (large pictures that would only push the source out of the caches); `finish` orders
+// those stores before the picture is handed on.
 struct Kernels {
   Yuy2RowFn yuy2;
   I420RowFn i420;
+  I420PairFn i420Pair;
+  Yuy2RowFn yuy2Stream;
+  I420PairFn i420PairStream;
+  void (*finish)();
 };
+
+// Pictures of at least this many bytes are written with the streaming kernels (default 4 MB).
+// Changeable for the benchmark and the tests.
+size_t StreamingThreshold();
+void SetStreamingThreshold(size_t bytes);
 
 Kernels ScalarKernels();
 Kernels Sse2Kernels();

@@ -165,7 +165,9 @@ TEST(YuvConvert, EveryTripleMatchesTheReferenceOnEveryInstructionSet) {
 TEST(YuvConvert, RandomFramesStayInsideTheirBuffers) {
   std::mt19937 rng(20240611);
   const int sizes[][2] = {{1, 1}, {2, 1}, {3, 3}, {5, 2}, {7, 9}, {15, 4}, {16, 2}, {17, 3}, {31, 5},
-                          {33, 7}, {47, 2}, {63, 3}, {64, 4}, {65, 5}, {97, 3}, {127, 2}, {642, 3}, {641, 5}};
+                          {33, 7}, {47, 2}, {63, 3}, {64, 4}, {65, 5}, {97, 3}, {127, 2}, {642, 3}, {641, 5},
+                          // Large enough for the streaming stores, aligned rows and alternating ones.
+                          {1920, 1081}, {1366, 1023}};
   const size_t kGuard = 64;
   for (const auto& s : sizes) {
     const int w = s[0], h = s[1];
