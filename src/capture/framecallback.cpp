@@ -10,15 +10,6 @@
 namespace zelvora {
 namespace {
 
-// Bytes a frame of this format and size needs, or 0 when the size is unusable.
-long long NeededBytes(int format, int width, int height) { return FrameSourceBytes(format, width, height); }
-
-// Rows of the picture handed on: converted pictures have rows of exactly width * 3 bytes.
-long long PictureStride(int format, int width) {
-  return format == ColorFormat::YUY2 || format == ColorFormat::I420 ? static_cast<long long>(width) * 3
-                                                                   : Rgb24RowBytes(width);
-}
-
 // Holds a critical section for a scope.
 class Locked {
  public:
@@ -58,12 +49,6 @@ STDMETHODIMP_(ULONG) FrameCallback::Release() { return InterlockedDecrement(&m_l
 STDMETHODIMP FrameCallback::SampleCB(double, IMediaSample*) { return E_NOINTERFACE; }
 
 BYTE* FrameCallback::ProduceFrame(int format, int width, int height, const BYTE* buffer, long length) {
-  if (format != ColorFormat::YUY2 && format != ColorFormat::I420 && format != ColorFormat::RGB24) {
-    return m_pFrameBuffer;  // not configured: whatever the buffer holds
-  }
-  // A buffer shorter than the frame needs is refused: nothing of it is read.
-  const long long needed = NeededBytes(format, width, height);
-  if (needed == 0 || length < needed) return nullptr;
   if (format == ColorFormat::RGB24) {
     // The platform's layout as delivered, rows aligned to 4 bytes.
     if (FAILED(EnsureBuffer(length))) return nullptr;
@@ -94,14 +79,21 @@ STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
   const int format = m_nColorFormat;
   const int width = m_nWidth;
   const int height = m_nHeight;
-  const bool configured = format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::RGB24;
-  const long long needed = NeededBytes(format, width, height);
-  const bool refused = configured && (needed == 0 || length < needed);
-  BYTE* frame = ProduceFrame(format, width, height, buffer, length);
+  BYTE* frame = nullptr;
+  bool refused = false;
+  if (format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::RGB24) {
+    // A buffer shorter than the frame needs, or a frame size that cannot be, is refused: nothing
+    // of it is read.
+    const long long needed = FrameSourceBytes(format, width, height);
+    refused = needed == 0 || length < needed;
+    if (!refused) frame = ProduceFrame(format, width, height, buffer, length);
+  } else {
+    frame = m_pFrameBuffer;  // not configured: whatever the buffer holds
+  }
 
   // A refused buffer is no frame: a pending snapshot waits for the next one.
   WCHAR snapName[kTextLength];
-  if (!refused && TakeSnapshotRequest(snapName)) SaveFrameAsJpeg(frame, snapName);
+  if (!refused && TakeSnapshotRequest(snapName)) SavePicture(frame, format, width, height, snapName);
 
   const HWND window = m_hRenderWnd;
   if (frame && IsWindow(window)) {
@@ -121,16 +113,17 @@ STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
 }
 
 int FrameCallback::SaveFrameAsJpeg(const BYTE* frame, const WCHAR* fileName) {
-  const int format = m_nColorFormat;
-  const int width = m_nWidth;
-  const int height = m_nHeight;
+  return SavePicture(frame, m_nColorFormat, m_nWidth, m_nHeight, fileName);
+}
+
+int FrameCallback::SavePicture(const BYTE* frame, int format, int width, int height, const WCHAR* fileName) {
   if (!frame || width <= 0 || height <= 0) return 0;
   // Never read past the picture: a leftover buffer of an unconfigured format is checked against
   // the capacity it has.
-  const long long stride = PictureStride(format, width);
-  const long long available = (format == ColorFormat::YUY2 || format == ColorFormat::I420)
-                                  ? static_cast<long long>(BgrPictureBytes(width, height))
-                                  : static_cast<long long>(m_nBufferSize);
+  const bool converted = format == ColorFormat::YUY2 || format == ColorFormat::I420;
+  const long long stride = converted ? static_cast<long long>(width) * 3 : Rgb24RowBytes(width);
+  const long long available =
+      converted ? static_cast<long long>(BgrPictureBytes(width, height)) : static_cast<long long>(m_nBufferSize);
   if (stride * height > available || stride > 0x7FFFFFFF) return 0;
   return SaveBgrPictureAsJpeg(frame, width, height, static_cast<int>(stride), fileName);
 }

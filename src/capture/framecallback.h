@@ -45,8 +45,10 @@ class FrameCallback final : public ISampleGrabberCB {
 
   // Grows m_pFrameBuffer to at least `size` bytes (kept from frame to frame).
   HRESULT EnsureBuffer(long size);
-  // The picture of this frame in m_pFrameBuffer, or null when the buffer is refused or no memory.
+  // The picture of an accepted frame in m_pFrameBuffer, or null when there is no memory.
   BYTE* ProduceFrame(int format, int width, int height, const BYTE* buffer, long length);
+  // SaveFrameAsJpeg with the format and size the frame was handled with.
+  int SavePicture(const BYTE* frame, int format, int width, int height, const WCHAR* fileName);
   // Takes the pending snapshot request, if any, copying its name: true when one was pending.
   bool TakeSnapshotRequest(WCHAR (&name)[kTextLength]);
 
