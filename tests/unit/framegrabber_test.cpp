@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,74 +28,46 @@ void __cdecl KeepPicture(RenderFrame* frame, int, int) {
   g_pictures.emplace_back(frame->data, frame->data ? frame->data + frame->width * frame->height * 3 : frame->data);
 }
 
-void Put32(std::vector<BYTE>& f, DWORD v) {
-  for (int i = 0; i < 4; ++i) f.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-void Put16(std::vector<BYTE>& f, WORD v) {
-  f.push_back(static_cast<BYTE>(v));
-  f.push_back(static_cast<BYTE>(v >> 8));
+void Put(std::vector<BYTE>& f, std::initializer_list<DWORD> values, int bytes = 4) {
+  for (DWORD v : values)
+    for (int i = 0; i < bytes; ++i) f.push_back(static_cast<BYTE>(v >> (8 * i)));
 }
 void PutTag(std::vector<BYTE>& f, const char* tag) { f.insert(f.end(), tag, tag + 4); }
-// Writes the size of the chunk whose size field is at `at`.
+// Starts a chunk (and a list type); Close writes the chunk's size once its data is in.
+size_t Open(std::vector<BYTE>& f, const char* tag, const char* list = nullptr) {
+  PutTag(f, tag);
+  const size_t at = f.size();
+  Put(f, {0});
+  if (list) PutTag(f, list);
+  return at;
+}
 void Close(std::vector<BYTE>& f, size_t at) {
   const DWORD size = static_cast<DWORD>(f.size() - at - 4);
   for (int i = 0; i < 4; ++i) f[at + i] = static_cast<BYTE>(size >> (8 * i));
 }
-size_t Open(std::vector<BYTE>& f, const char* tag, const char* list = nullptr) {
-  PutTag(f, tag);
-  const size_t at = f.size();
-  Put32(f, 0);
-  if (list) PutTag(f, list);
-  return at;
-}
 
-// A minimal uncompressed AVI file: one video stream of YUY2 frames.
+// A minimal uncompressed AVI file: one video stream of YUY2 frames at 10 per second, indexed.
 std::vector<BYTE> MakeYuy2Avi(int w, int h, const std::vector<std::vector<BYTE>>& frames) {
-  const DWORD frameBytes = static_cast<DWORD>(frames[0].size());
+  const DWORD size = static_cast<DWORD>(frames[0].size()), n = static_cast<DWORD>(frames.size());
+  const DWORD width = static_cast<DWORD>(w), height = static_cast<DWORD>(h);
   std::vector<BYTE> f;
   const size_t riff = Open(f, "RIFF", "AVI ");
   const size_t hdrl = Open(f, "LIST", "hdrl");
   const size_t avih = Open(f, "avih");
-  Put32(f, 100000);  // microseconds per frame
-  Put32(f, frameBytes * 10);
-  Put32(f, 0);
-  Put32(f, 0x10);  // has an index
-  Put32(f, static_cast<DWORD>(frames.size()));
-  Put32(f, 0);
-  Put32(f, 1);
-  Put32(f, frameBytes);
-  Put32(f, w);
-  Put32(f, h);
-  for (int i = 0; i < 4; ++i) Put32(f, 0);
+  Put(f, {100000, size * 10, 0, 0x10 /* has index */, n, 0, 1, size, width, height, 0, 0, 0, 0});
   Close(f, avih);
   const size_t strl = Open(f, "LIST", "strl");
   const size_t strh = Open(f, "strh");
   PutTag(f, "vids");
   PutTag(f, "YUY2");
-  Put32(f, 0);
-  Put32(f, 0);
-  Put32(f, 0);
-  Put32(f, 1);   // scale
-  Put32(f, 10);  // rate
-  Put32(f, 0);
-  Put32(f, static_cast<DWORD>(frames.size()));
-  Put32(f, frameBytes);
-  Put32(f, 0xFFFFFFFF);
-  Put32(f, 0);
-  Put16(f, 0);
-  Put16(f, 0);
-  Put16(f, static_cast<WORD>(w));
-  Put16(f, static_cast<WORD>(h));
+  Put(f, {0, 0, 0, 1 /* scale */, 10 /* rate */, 0, n, size, 0xFFFFFFFF, 0});
+  Put(f, {0, 0, width, height}, 2);
   Close(f, strh);
   const size_t strf = Open(f, "strf");
-  Put32(f, 40);
-  Put32(f, w);
-  Put32(f, h);
-  Put16(f, 1);
-  Put16(f, 16);
+  Put(f, {40, width, height});
+  Put(f, {1, 16}, 2);
   PutTag(f, "YUY2");
-  Put32(f, frameBytes);
-  for (int i = 0; i < 4; ++i) Put32(f, 0);
+  Put(f, {size, 0, 0, 0, 0});
   Close(f, strf);
   Close(f, strl);
   Close(f, hdrl);
@@ -110,9 +83,7 @@ std::vector<BYTE> MakeYuy2Avi(int w, int h, const std::vector<std::vector<BYTE>>
   const size_t idx1 = Open(f, "idx1");
   for (DWORD offset : offsets) {
     PutTag(f, "00dc");
-    Put32(f, 0x10);  // key frame
-    Put32(f, offset);
-    Put32(f, frameBytes);
+    Put(f, {0x10 /* key frame */, offset, size});
   }
   Close(f, idx1);
   Close(f, riff);
