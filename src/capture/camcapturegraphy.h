@@ -69,6 +69,7 @@ class CaptureGraph {
  private:
   friend class CaptureGraphTestAccess;
   friend class CaptureFormatTestAccess;
+  friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
   HRESULT RemoveAllFilters();

@@ -1,8 +1,28 @@
 #include "capture/framecallback.h"
 
 #include <stdlib.h>
+#include <string.h>
+
+#include "capture/framelayout.h"
+#include "capture/snapshot.h"
+#include "capture/yuvconvert.h"
 
 namespace zelvora {
+namespace {
+
+// Holds a critical section for a scope.
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+  ~Locked() { LeaveCriticalSection(&cs_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  CRITICAL_SECTION& cs_;
+};
+
+}  // namespace
 
 FrameCallback::FrameCallback() { InitializeCriticalSection(&m_Lock); }
 
@@ -28,8 +48,85 @@ STDMETHODIMP_(ULONG) FrameCallback::Release() { return InterlockedDecrement(&m_l
 
 STDMETHODIMP FrameCallback::SampleCB(double, IMediaSample*) { return E_NOINTERFACE; }
 
-// Frame conversion and delivery come with the frame delivery work; until then no frame is handled.
-STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long) { return buffer ? E_NOTIMPL : E_POINTER; }
+BYTE* FrameCallback::ProduceFrame(int format, int width, int height, const BYTE* buffer, long length) {
+  if (format == ColorFormat::RGB24) {
+    // The platform's layout as delivered, rows aligned to 4 bytes.
+    if (FAILED(EnsureBuffer(length))) return nullptr;
+    memcpy(m_pFrameBuffer, buffer, static_cast<size_t>(length));
+    return m_pFrameBuffer;
+  }
+  // The converted picture goes into the same buffer, kept from frame to frame.
+  if (FAILED(EnsureBuffer(static_cast<long>(BgrPictureBytes(width, height))))) return nullptr;
+  const bool done = format == ColorFormat::YUY2 ? Yuy2ToBgr(buffer, width, height, m_pFrameBuffer)
+                                                : I420ToBgr(buffer, width, height, m_pFrameBuffer);
+  return done ? m_pFrameBuffer : nullptr;
+}
+
+bool FrameCallback::TakeSnapshotRequest(WCHAR (&name)[kTextLength]) {
+  Locked lock(m_Lock);
+  if (!m_bSnapPending) return false;
+  m_bSnapPending = 0;
+  memcpy(name, m_tcSnapFile, sizeof(name));
+  return true;
+}
+
+STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
+  if (!buffer) return E_POINTER;
+  // Frame handling switched off: the frame is dropped whole.
+  if (m_bNeedReleaseFrame) return S_OK;
+
+  // One consistent view of the settings for the whole frame.
+  const int format = m_nColorFormat;
+  const int width = m_nWidth;
+  const int height = m_nHeight;
+  BYTE* frame = nullptr;
+  bool refused = false;
+  if (format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::RGB24) {
+    // A buffer shorter than the frame needs, or a frame size that cannot be, is refused: nothing
+    // of it is read.
+    const long long needed = FrameSourceBytes(format, width, height);
+    refused = needed == 0 || length < needed;
+    if (!refused) frame = ProduceFrame(format, width, height, buffer, length);
+  } else {
+    frame = m_pFrameBuffer;  // not configured: whatever the buffer holds
+  }
+
+  // A refused buffer is no frame: a pending snapshot waits for the next one.
+  WCHAR snapName[kTextLength];
+  if (!refused && TakeSnapshotRequest(snapName)) SavePicture(frame, format, width, height, snapName);
+
+  const HWND window = m_hRenderWnd;
+  if (frame && IsWindow(window)) {
+    m_Frame.width = width;
+    m_Frame.height = height;
+    m_Frame.data = frame;
+    SendMessageW(window, WM_RENDER_FRAME, reinterpret_cast<WPARAM>(&m_Frame), 0);
+  }
+  const RenderCallback render = m_pfnRender;
+  if (render) {
+    m_Frame.width = width;
+    m_Frame.height = height;
+    m_Frame.data = frame;
+    render(&m_Frame, 0, 0);
+  }
+  return S_OK;
+}
+
+int FrameCallback::SaveFrameAsJpeg(const BYTE* frame, const WCHAR* fileName) {
+  return SavePicture(frame, m_nColorFormat, m_nWidth, m_nHeight, fileName);
+}
+
+int FrameCallback::SavePicture(const BYTE* frame, int format, int width, int height, const WCHAR* fileName) {
+  if (!frame || width <= 0 || height <= 0) return 0;
+  // Never read past the picture: a leftover buffer of an unconfigured format is checked against
+  // the capacity it has.
+  const bool converted = format == ColorFormat::YUY2 || format == ColorFormat::I420;
+  const long long stride = converted ? static_cast<long long>(width) * 3 : Rgb24RowBytes(width);
+  const long long available =
+      converted ? static_cast<long long>(BgrPictureBytes(width, height)) : static_cast<long long>(m_nBufferSize);
+  if (stride * height > available || stride > 0x7FFFFFFF) return 0;
+  return SaveBgrPictureAsJpeg(frame, width, height, static_cast<int>(stride), fileName);
+}
 
 void FrameCallback::SetFrameFormat(int colorFormat) { m_nColorFormat = colorFormat; }
 
@@ -48,8 +145,33 @@ void FrameCallback::SetRenderCallback(unsigned long* cell) {
 
 void FrameCallback::SetNeedReleaseFrame(long value) { m_bNeedReleaseFrame = value; }
 
-void FrameCallback::RequestSnapshot(const WCHAR*) {}
+void FrameCallback::RequestSnapshot(const WCHAR* fileName) {
+  // The name and the flag change together: the frame handler reads both under the same lock.
+  Locked lock(m_Lock);
+  if (fileName) {
+    const size_t length = wcsnlen(fileName, kTextLength - 1);
+    memcpy(m_tcSnapFile, fileName, length * sizeof(WCHAR));
+    m_tcSnapFile[length] = 0;
+  }
+  m_bSnapPending = 1;
+}
 
-HRESULT FrameCallback::EnsureBuffer(long) { return E_NOTIMPL; }
+HRESULT FrameCallback::EnsureBuffer(long size) {
+  if (size <= 0) return E_INVALIDARG;
+  if (size > m_nBufferSize) {
+    free(m_pFrameBuffer);
+    m_pFrameBuffer = nullptr;
+    m_nBufferSize = 0;
+  }
+  if (!m_pFrameBuffer) {
+    m_pFrameBuffer = static_cast<BYTE*>(malloc(static_cast<size_t>(size)));
+    if (!m_pFrameBuffer) {
+      m_nBufferSize = 0;
+      return E_OUTOFMEMORY;
+    }
+    m_nBufferSize = size;
+  }
+  return S_OK;
+}
 
 }  // namespace zelvora

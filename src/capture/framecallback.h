@@ -35,12 +35,22 @@ class FrameCallback final : public ISampleGrabberCB {
   // `cell` is the address of a host variable holding a RenderCallback; null changes nothing.
   void SetRenderCallback(unsigned long* cell);
   void SetNeedReleaseFrame(long value);
+  // Records the name (cut to 259 units) and raises the snapshot flag; a null name keeps the last one.
   void RequestSnapshot(const WCHAR* fileName);
+  // Writes `frame`, a picture of the current size, as a JPEG file: 1 when written, else 0.
+  int SaveFrameAsJpeg(const BYTE* frame, const WCHAR* fileName);
 
  private:
   friend class FrameCallbackTestAccess;
 
+  // Grows m_pFrameBuffer to at least `size` bytes (kept from frame to frame).
   HRESULT EnsureBuffer(long size);
+  // The picture of an accepted frame in m_pFrameBuffer, or null when there is no memory.
+  BYTE* ProduceFrame(int format, int width, int height, const BYTE* buffer, long length);
+  // SaveFrameAsJpeg with the format and size the frame was handled with.
+  int SavePicture(const BYTE* frame, int format, int width, int height, const WCHAR* fileName);
+  // Takes the pending snapshot request, if any, copying its name: true when one was pending.
+  bool TakeSnapshotRequest(WCHAR (&name)[kTextLength]);
 
   CRITICAL_SECTION m_Lock;
   volatile LONG m_bNeedReleaseFrame = 0;
