@@ -2,6 +2,7 @@
 // playback into the host's render callback, on files made by ffmpeg for the tests.
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,232 @@ TEST(LoadFrameFromFile, PaddedRowsFailEveryRead) {
   EXPECT_EQ(120, image.nHeight);
   ASSERT_TRUE(image.pBits);
   CoTaskMemFree(image.pBits);
+}
+
+// ---- playback into the host's render callback ----
+
+// What the render callback saw. The callback runs on the graph's streaming thread.
+struct Frames {
+  std::mutex mutex;
+  int count = 0;
+  int nullData = 0;
+  int otherSize = 0;  // records whose size differs from `width` x `height`
+  int width = 320;
+  int height = 240;
+  size_t keepBytes = kVideoBytes;  // bytes of picture data kept from the first and last frame
+  std::vector<unsigned char> first;
+  std::vector<unsigned char> last;
+
+  void Reset(int w, int h, size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    count = nullData = otherSize = 0;
+    width = w;
+    height = h;
+    keepBytes = bytes;
+    first.clear();
+    last.clear();
+  }
+  int Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return count;
+  }
+};
+Frames g_frames;
+
+void __cdecl OnFrame(RenderFrame* frame, int, int) {
+  std::lock_guard<std::mutex> lock(g_frames.mutex);
+  ++g_frames.count;
+  if (frame->width != g_frames.width || frame->height != g_frames.height) ++g_frames.otherSize;
+  if (!frame->data) {
+    ++g_frames.nullData;
+    return;
+  }
+  g_frames.last.assign(frame->data, frame->data + g_frames.keepBytes);
+  if (g_frames.count == 1) g_frames.first = g_frames.last;
+}
+
+// A message-only window that counts the graph's event notifications.
+struct NotifyWindow {
+  NotifyWindow() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZelvoraPlayerTestNotify";
+    RegisterClassW(&wc);
+    hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    notifications = 0;
+  }
+  ~NotifyWindow() { DestroyWindow(hwnd); }
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ZELVORA_GRAPHNOTIFY) ++notifications;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  static void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  HWND hwnd = nullptr;
+  static int notifications;
+};
+int NotifyWindow::notifications = 0;
+
+// Pumps messages and asks OnGraphNotify after every notification until it answers `answer`.
+bool WaitForNotifiedAnswer(IPlayer* player, unsigned long answer, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  int seen = NotifyWindow::notifications;
+  while (GetTickCount() - start < milliseconds) {
+    NotifyWindow::Pump();
+    if (NotifyWindow::notifications != seen) {
+      seen = NotifyWindow::notifications;
+      unsigned long result = 99;
+      if (player->OnGraphNotify(&result) == S_OK && result == answer) return true;
+    }
+    Sleep(10);
+  }
+  return false;
+}
+
+// Waits until the callback has seen `count` frames.
+bool WaitForFrames(int count, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (g_frames.Count() < count && GetTickCount() - start < milliseconds) Sleep(10);
+  return g_frames.Count() >= count;
+}
+
+TEST(PlayerNames, FamilyNamesOpenOthersAreRefused) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  EXPECT_EQ(E_POINTER, player->OpenPlayFile(nullptr));
+  EXPECT_EQ(10, player->OpenPlayFile(W(Media(L"clip.mp4"))));
+  unsigned long answer = 99;
+  ASSERT_EQ(S_OK, player->OnGraphNotify(&answer));
+  EXPECT_EQ(2u, answer) << "the refused name built no graph";
+  for (const wchar_t* name : {L"UPPER.WMV", L"video.asf", L"video.asf.bak"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
+    EXPECT_EQ(S_OK, player->OpenPlayFile(W(Media(name))));
+    EXPECT_EQ(S_OK, player->ReleasePlayFile());
+  }
+}
+
+TEST(PlayerCalls, AnswersWithoutAFile) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  EXPECT_EQ(E_POINTER, player->OnGraphNotify(nullptr));
+  unsigned long answer = 99;
+  EXPECT_EQ(S_OK, player->OnGraphNotify(&answer));
+  EXPECT_EQ(2u, answer);
+  unsigned long state = 1234;
+  EXPECT_EQ(S_OK, player->GetPlayState(&state));
+  EXPECT_EQ(1234u, state);
+  EXPECT_EQ(S_OK, player->GetFileFrameThumb());
+  EXPECT_EQ(S_OK, player->SetCallBackRender(nullptr));
+  EXPECT_EQ(S_OK, player->SetNotifyEventHwnd(nullptr));
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+  EXPECT_EQ(S_OK, player->StopPlay());
+  EXPECT_EQ(S_OK, player->PausePaly());
+}
+
+TEST(PlayerPlayback, FramesReachTheCallbackUntilTheEndAndStopRewinds) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  NotifyWindow window;
+  g_frames.Reset(320, 240, kVideoBytes);
+  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"video.wmv"))));
+  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000)) << "the end of the file";
+  {
+    std::lock_guard<std::mutex> lock(g_frames.mutex);
+    EXPECT_EQ(playback::kVideoPictures, g_frames.count);
+    EXPECT_EQ(0, g_frames.otherSize) << "every record reports 320 x 240";
+    EXPECT_EQ(0, g_frames.nullData);
+    ASSERT_EQ(kVideoBytes, g_frames.first.size());
+    ExpectSamePicture(g_frames.first.data(), L"video-1.bgr");
+    ExpectSamePicture(g_frames.last.data(), L"video-30.bgr");
+  }
+  unsigned long answer = 99;
+  ASSERT_EQ(S_OK, player->OnGraphNotify(&answer));
+  EXPECT_EQ(2u, answer) << "the queue is drained";
+  EXPECT_EQ(S_OK, player->StartPaly()) << "still playing as far as the player knows";
+
+  // Stop goes back to the start; the next start plays the file again from its first picture.
+  ASSERT_TRUE(SUCCEEDED(player->StopPlay()));
+  g_frames.Reset(320, 240, kVideoBytes);
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000));
+  {
+    std::lock_guard<std::mutex> lock(g_frames.mutex);
+    EXPECT_GE(g_frames.count, playback::kVideoPictures - 1);
+    ASSERT_EQ(kVideoBytes, g_frames.first.size());
+    ExpectSamePicture(g_frames.first.data(), L"video-1.bgr");
+  }
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+}
+
+TEST(PlayerPlayback, ReleaseWhilePlayingEndsFramesAndNotifications) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  NotifyWindow window;
+  g_frames.Reset(320, 240, kVideoBytes);
+  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"video.wmv"))));
+  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_TRUE(WaitForFrames(3, 5000));
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+  const int framesAtRelease = g_frames.Count();
+  NotifyWindow::Pump();
+  const int notificationsAtRelease = NotifyWindow::notifications;
+  Sleep(500);
+  NotifyWindow::Pump();
+  EXPECT_EQ(framesAtRelease, g_frames.Count());
+  EXPECT_EQ(notificationsAtRelease, NotifyWindow::notifications) << "the window is detached";
+  unsigned long answer = 99;
+  EXPECT_EQ(S_OK, player->OnGraphNotify(&answer));
+  EXPECT_EQ(2u, answer);
+
+  // The callback survives the release: the next file reaches it.
+  g_frames.Reset(320, 240, kVideoBytes);
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"video.wmv"))));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  EXPECT_TRUE(WaitForFrames(1, 5000));
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+}
+
+TEST(PlayerPlayback, AudioOnlyFilePlaysToTheEndWithoutFrames) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  NotifyWindow window;
+  g_frames.Reset(320, 240, kVideoBytes);
+  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"audio.wma"))));
+  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  EXPECT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000));
+  EXPECT_EQ(0, g_frames.Count());
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+}
+
+TEST(PlayerPlayback, PicturesSmallerThan320x240ReportTheirOwnSize) {
+  // A host reading 320 x 240 pixels from a 160 x 120 picture would run past its end.
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  NotifyWindow window;
+  g_frames.Reset(160, 120, 160 * 120 * 3);
+  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"small.wmv"))));
+  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000));
+  EXPECT_EQ(15, g_frames.Count());
+  EXPECT_EQ(0, g_frames.otherSize);
+  EXPECT_EQ(0, g_frames.nullData);
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
 }
 
 }  // namespace
