@@ -19,7 +19,9 @@ using playback::kVideoWidth;
 ComPtr<IPlayer> CreatePlayer() {
   ComPtr<IIZelvora> component = CreateComponent();
   ComPtr<IPlayer> player;
-  if (component) EXPECT_EQ(S_OK, component.As(&player));
+  if (component) {
+    EXPECT_EQ(S_OK, component.As(&player));
+  }
   return player;
 }
 
@@ -345,6 +347,21 @@ TEST(PlayerPlayback, ReleaseWhilePlayingEndsFramesAndNotifications) {
   ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
   EXPECT_TRUE(WaitForFrames(1, 5000));
   EXPECT_EQ(S_OK, player->ReleasePlayFile());
+}
+
+TEST(PlayerPlayback, ComponentReleasedWhilePlayingStopsTheFramesFirst) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  g_frames.Reset(320, 240, kVideoBytes);
+  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, player->OpenPlayFile(W(Media(L"video.wmv"))));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_TRUE(WaitForFrames(3, 5000));
+  player.Reset();  // the last reference: the player goes with the component
+  const int framesAtRelease = g_frames.Count();
+  Sleep(400);
+  EXPECT_EQ(framesAtRelease, g_frames.Count()) << "no frame after the component is gone";
 }
 
 TEST(PlayerPlayback, AudioOnlyFilePlaysToTheEndWithoutFrames) {
