@@ -40,7 +40,7 @@ struct ReaderDestroyer {
 using ReaderPtr = std::unique_ptr<SyncFrameReader, ReaderDestroyer>;
 
 // One stream of a stand-in profile.
-struct StreamSpec {
+struct StreamDesc {
   GUID type;
   WORD number;
   GUID formatType = FORMAT_VideoInfo;
@@ -50,9 +50,9 @@ struct StreamSpec {
   bool reportNoSize = false;  // GetMediaType announces 0 bytes
 };
 
-StreamSpec Video(WORD number, LONG width, LONG height) { return {WMMEDIATYPE_Video, number, FORMAT_VideoInfo,
+StreamDesc Video(WORD number, LONG width, LONG height) { return {WMMEDIATYPE_Video, number, FORMAT_VideoInfo,
                                                                   sizeof(VIDEOINFOHEADER), width, height}; }
-StreamSpec Audio(WORD number) { return {WMMEDIATYPE_Audio, number, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX)}; }
+StreamDesc Audio(WORD number) { return {WMMEDIATYPE_Audio, number, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX)}; }
 
 #define HEAP_REFCOUNT()                                                            \
   STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
@@ -66,7 +66,7 @@ StreamSpec Audio(WORD number) { return {WMMEDIATYPE_Audio, number, FORMAT_WaveFo
 // runtime does it, the format block right behind the record in the caller's buffer.
 class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
  public:
-  explicit FakeStream(const StreamSpec& spec, int* alive) : m_spec(spec), m_alive(alive) { ++*m_alive; }
+  explicit FakeStream(const StreamDesc& desc, int* alive) : m_desc(desc), m_alive(alive) { ++*m_alive; }
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamConfig))) {
@@ -82,11 +82,11 @@ class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
   HEAP_REFCOUNT()
   // IWMStreamConfig
   STDMETHODIMP GetStreamType(GUID* type) override {
-    *type = m_spec.type;
+    *type = m_desc.type;
     return S_OK;
   }
   STDMETHODIMP GetStreamNumber(WORD* number) override {
-    *number = m_spec.number;
+    *number = m_desc.number;
     return S_OK;
   }
   STDMETHODIMP SetStreamNumber(WORD) override { return E_NOTIMPL; }
@@ -100,30 +100,30 @@ class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
   STDMETHODIMP SetBufferWindow(DWORD) override { return E_NOTIMPL; }
   // IWMMediaProps
   STDMETHODIMP GetType(GUID* type) override {
-    *type = m_spec.type;
+    *type = m_desc.type;
     return S_OK;
   }
   STDMETHODIMP GetMediaType(WM_MEDIA_TYPE* type, DWORD* size) override {
-    const DWORD needed = static_cast<DWORD>(sizeof(WM_MEDIA_TYPE) + m_spec.formatBytes);
+    const DWORD needed = static_cast<DWORD>(sizeof(WM_MEDIA_TYPE) + m_desc.formatBytes);
     if (!type) {
-      *size = m_spec.reportNoSize ? 0 : needed;
+      *size = m_desc.reportNoSize ? 0 : needed;
       return S_OK;
     }
     if (*size < needed) return E_UNEXPECTED;
     *size = needed;
     ZeroMemory(type, needed);
-    type->majortype = m_spec.type;
-    type->formattype = m_spec.formatType;
-    type->cbFormat = m_spec.formatBytes;
-    type->pbFormat = m_spec.formatBytes ? reinterpret_cast<BYTE*>(type + 1) : nullptr;
+    type->majortype = m_desc.type;
+    type->formattype = m_desc.formatType;
+    type->cbFormat = m_desc.formatBytes;
+    type->pbFormat = m_desc.formatBytes ? reinterpret_cast<BYTE*>(type + 1) : nullptr;
     // The header as far as the block reaches; a short block ends early.
     VIDEOINFOHEADER header = {};
     header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    header.bmiHeader.biWidth = m_spec.width;
-    header.bmiHeader.biHeight = m_spec.height;
+    header.bmiHeader.biWidth = m_desc.width;
+    header.bmiHeader.biHeight = m_desc.height;
     header.bmiHeader.biBitCount = 24;
-    if (IsEqualGUID(m_spec.type, WMMEDIATYPE_Video))
-      memcpy(type->pbFormat, &header, m_spec.formatBytes < sizeof(header) ? m_spec.formatBytes : sizeof(header));
+    if (IsEqualGUID(m_desc.type, WMMEDIATYPE_Video))
+      memcpy(type->pbFormat, &header, m_desc.formatBytes < sizeof(header) ? m_desc.formatBytes : sizeof(header));
     return S_OK;
   }
   STDMETHODIMP SetMediaType(WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
@@ -131,14 +131,14 @@ class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
  private:
   ~FakeStream() { --*m_alive; }
   LONG m_refs = 1;
-  StreamSpec m_spec;
+  StreamDesc m_desc;
   int* m_alive;
 };
 
 // A file profile made of the given streams; GetStream fails at `failAt`.
 class FakeProfile final : public IWMProfile {
  public:
-  explicit FakeProfile(std::vector<StreamSpec> specs) : streams(std::move(specs)) {}
+  explicit FakeProfile(std::vector<StreamDesc> descs) : streams(std::move(descs)) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(IWMProfile))) return E_NOINTERFACE;
@@ -176,7 +176,7 @@ class FakeProfile final : public IWMProfile {
   STDMETHODIMP AddMutualExclusion(IWMMutualExclusion*) override { return E_NOTIMPL; }
   STDMETHODIMP CreateNewMutualExclusion(IWMMutualExclusion**) override { return E_NOTIMPL; }
 
-  std::vector<StreamSpec> streams;
+  std::vector<StreamDesc> streams;
   HRESULT countResult = S_OK;
   int failAt = -1;
   int alive = 0;  // stream objects not yet released
@@ -188,7 +188,7 @@ class FakeProfile final : public IWMProfile {
 
 // A reader that examines the given profile.
 struct ProfileWalk {
-  explicit ProfileWalk(std::vector<StreamSpec> streams)
+  explicit ProfileWalk(std::vector<StreamDesc> streams)
       : reader(SyncFrameReader::Create()), a(*reader), profile(new FakeProfile(std::move(streams))) {
     a.m_pReaderProfile().Attach(profile);
     profile->AddRef();
@@ -220,16 +220,16 @@ TEST(SyncFrameReaderStreams, LastVideoStreamInProfileOrderIsKept) {
 }
 
 TEST(SyncFrameReaderStreams, StreamsWithoutAWholeVideoInfoHeaderAreNotUsed) {
-  StreamSpec shortBlock = Video(1, 320, 240);
+  StreamDesc shortBlock = Video(1, 320, 240);
   shortBlock.formatBytes = sizeof(VIDEOINFOHEADER) - 8;  // ends inside the bitmap header
-  StreamSpec noBlock = Video(2, 320, 240);
+  StreamDesc noBlock = Video(2, 320, 240);
   noBlock.formatBytes = 0;
-  StreamSpec otherKind = Video(3, 320, 240);
+  StreamDesc otherKind = Video(3, 320, 240);
   otherKind.formatType = FORMAT_VideoInfo2;
   otherKind.formatBytes = sizeof(VIDEOINFOHEADER2);
-  for (const StreamSpec& spec : {shortBlock, noBlock, otherKind}) {
-    SCOPED_TRACE(spec.number);
-    ProfileWalk w({spec});
+  for (const StreamDesc& desc : {shortBlock, noBlock, otherKind}) {
+    SCOPED_TRACE(desc.number);
+    ProfileWalk w({desc});
     EXPECT_EQ(S_OK, w.a.FindStreams());
     EXPECT_TRUE(w.NoVideo());
   }
@@ -260,7 +260,7 @@ TEST(SyncFrameReaderStreams, FailuresEndTheWalk) {
     EXPECT_EQ(0, w.profile->alive);
   }
   {
-    StreamSpec sizeless = Video(1, 320, 240);
+    StreamDesc sizeless = Video(1, 320, 240);
     sizeless.reportNoSize = true;
     ProfileWalk w({sizeless});
     EXPECT_EQ(E_NOTIMPL, w.a.FindStreams());
