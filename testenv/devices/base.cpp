@@ -606,6 +606,7 @@ void StreamPin::StreamLoop() {
   bool discontinuity = true;
   bool prepared = false;
   REFERENCE_TIME privateStart = 0;  // run start on the private time base when there is no clock
+  REFERENCE_TIME lastSent = -1;     // start of the last slot delivered in this session
   for (;;) {
     bool running, allowed, hasClock;
     REFERENCE_TIME runStart;
@@ -629,7 +630,8 @@ void StreamPin::StreamLoop() {
       if (FAILED(PrepareStreaming())) break;
       prepared = true;
     }
-    if (currentGeneration != generation) {  // a new Run: the schedule starts again
+    bool newRun = currentGeneration != generation;
+    if (newRun) {  // a new Run: the schedule starts again
       generation = currentGeneration;
       slot = 0;
       discontinuity = true;
@@ -641,6 +643,10 @@ void StreamPin::StreamLoop() {
       now -= runStart;
     } else {
       now = PrivateNow() - privateStart;
+    }
+    if (newRun && lastSent >= 0 && now >= lastSent) {
+      // Resumed after a pause: stream time went on, so do the slots (never a time stamp twice).
+      while (SlotStart(slot) <= lastSent) ++slot;
     }
     REFERENCE_TIME due = SlotStart(slot);
     if (now < due) {
@@ -689,6 +695,7 @@ void StreamPin::StreamLoop() {
 
     hr = m_input ? m_input->Receive(sample.Get()) : VFW_E_NOT_CONNECTED;
     sample.Reset();
+    lastSent = start;
     {
       AutoLock lock(m_streamLock);
       ++m_nextFrame;
