@@ -77,9 +77,13 @@ class PropertyPage final : public IPropertyPage, private CountedObject {
   STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL) override {
     if (!rect) return E_POINTER;
     if (m_window) return E_UNEXPECTED;
+    SetLastError(0);
     m_window = CreateWindowExW(0, L"STATIC", Text().c_str(), WS_CHILD | SS_LEFT, rect->left, rect->top,
                                rect->right - rect->left, rect->bottom - rect->top, parent, nullptr, DllModule(), nullptr);
-    return m_window ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    if (m_window) return S_OK;
+    // Wine without a display creates no child windows and sets no error: still a failure.
+    DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
 
   STDMETHODIMP Deactivate() override {
