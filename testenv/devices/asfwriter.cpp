@@ -90,22 +90,23 @@ HRESULT ReadText(IWMStreamConfig* config, bool connection, std::wstring* out) {
 }
 
 std::vector<ProfileStream> DefaultStreams() {
-  // As the platform writer before configuration: one audio and one video input.
+  // Before configuration: one video and one audio input, video first (the order in which hosts
+  // connect them, and the order of a profile built video stream first).
   std::vector<ProfileStream> streams(2);
-  streams[0].number = 1;
-  streams[0].kind = StreamKind::Audio;
-  streams[0].type = MEDIATYPE_Audio;
-  streams[0].bitrate = 48000;
-  streams[0].name = L"Audio Stream";
-  streams[0].connection = L"Audio";
-  streams[1].number = 2;
-  streams[1].kind = StreamKind::Video;
-  streams[1].type = MEDIATYPE_Video;
-  streams[1].bitrate = 500000;
-  streams[1].width = 320;
-  streams[1].height = 240;
-  streams[1].name = L"Video Stream";
-  streams[1].connection = L"Video";
+  streams[0].number = 2;
+  streams[0].kind = StreamKind::Video;
+  streams[0].type = MEDIATYPE_Video;
+  streams[0].bitrate = 500000;
+  streams[0].width = 320;
+  streams[0].height = 240;
+  streams[0].name = L"Video Stream";
+  streams[0].connection = L"Video";
+  streams[1].number = 1;
+  streams[1].kind = StreamKind::Audio;
+  streams[1].type = MEDIATYPE_Audio;
+  streams[1].bitrate = 48000;
+  streams[1].name = L"Audio Stream";
+  streams[1].connection = L"Audio";
   return streams;
 }
 
@@ -179,28 +180,12 @@ HRESULT WriterInputPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   return VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT WriterInputPin::GetMediaType(int index, MediaType* mt) {
-  // What the profile's stream takes: uncompressed video at its frame size, PCM audio.
-  if (index < 0) return E_INVALIDARG;
-  if (m_stream.kind == StreamKind::Video) {
-    static const VideoSubtype offered[] = {VideoSubtype::RGB24, VideoSubtype::YUY2, VideoSubtype::I420};
-    if (index >= 3) return VFW_S_NO_MORE_ITEMS;
-    VideoCapability cap;
-    cap.subtype = offered[index];
-    cap.width = m_stream.width > 0 ? (m_stream.width + 1) & ~1 : 320;
-    cap.height = m_stream.height > 0 ? (m_stream.height + 1) & ~1 : 240;
-    cap.interval = cap.minInterval = cap.maxInterval = IntervalOfFps(30);
-    return BuildVideoType(cap, cap.interval, mt);
-  }
-  if (m_stream.kind == StreamKind::Audio) {
-    if (index >= 1) return VFW_S_NO_MORE_ITEMS;
-    AudioCapability cap;
-    cap.rate = 22050;
-    cap.channels = 1;
-    cap.bits = 16;
-    return BuildAudioType(cap, mt);
-  }
-  return VFW_S_NO_MORE_ITEMS;
+HRESULT WriterInputPin::GetMediaType(int index, MediaType*) {
+  // The inputs take what their stream's kind allows (CheckMediaType) but offer no types: Wine's
+  // Smart Tee accepts any type its peer proposes, even audio for a video stream, and its
+  // capture graph builder tries only the sink's first free input, so offered types would let a
+  // video stream connect to an audio input as PCM. Without them such a connection fails.
+  return index < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
 }
 
 void WriterInputPin::ResetStats() {
@@ -425,9 +410,17 @@ STDMETHODIMP AsfWriter::GetIndexMode(BOOL* indexFile) {
   return S_OK;
 }
 
-HRESULT AsfWriter::OnStopToPause() {
+bool AsfWriter::AllInputsConnected() {
   for (auto& pin : m_pins)
-    if (!pin->IsConnected()) return VFW_E_NOT_CONNECTED;  // as the platform writer: every input fed
+    if (!pin->IsConnected()) return false;
+  return true;
+}
+
+HRESULT AsfWriter::OnStopToPause() {
+  // An unconnected input is refused at Run (see OnRun); pausing succeeds so that Wine's graph
+  // manager, which leaves already-paused filters paused when one refuses Pause and can then
+  // neither stop nor release the graph, stays consistent.
+  if (!AllInputsConnected()) return S_OK;
   if (m_fileName.empty()) return E_INVALIDARG;
   HANDLE file = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -436,6 +429,15 @@ HRESULT AsfWriter::OnStopToPause() {
   m_completeSent = false;
   for (auto& pin : m_pins) pin->ResetStats();
   return S_OK;
+}
+
+HRESULT AsfWriter::OnRun() {
+  // As the platform writer: it does not run unless every input is fed. Wine's graph manager
+  // runs filters asynchronously and ignores what their Run returns, so the refusal is also sent
+  // to the application's event queue.
+  if (AllInputsConnected()) return S_OK;
+  NotifyEvent(EC_ERRORABORT, VFW_E_NOT_CONNECTED, 0);
+  return VFW_E_NOT_CONNECTED;
 }
 
 void AsfWriter::OnStopped() {

@@ -84,6 +84,7 @@ class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfi
  protected:
   void* FindInterface(REFIID riid) override;
   HRESULT OnStopToPause() override;
+  HRESULT OnRun() override;
   void OnStopped() override;
 
  private:
@@ -91,6 +92,7 @@ class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfi
   ~AsfWriter() override;
   HRESULT BuildPins(const std::vector<ProfileStream>& streams);
   void WriteRecord();
+  bool AllInputsConnected();
 
   std::vector<std::unique_ptr<WriterInputPin>> m_pins;
   std::vector<std::unique_ptr<WriterInputPin>> m_retiredPins;

@@ -125,6 +125,8 @@ STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
     HRESULT hr = Pause();
     if (FAILED(hr)) return hr;
   }
+  HRESULT hr = OnRun();
+  if (FAILED(hr)) return hr;
   m_tStart = start;
   m_state = State_Running;
   for (int i = 0; i < PinCount(); ++i) PinAt(i)->SetRunState(true, start, m_clock.Get());

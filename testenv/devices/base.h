@@ -110,6 +110,8 @@ class BaseFilter : public IBaseFilter, public IAMFilterMiscFlags, protected Coun
   virtual void* FindInterface(REFIID riid) { return nullptr; }
   // State hooks, called under the filter lock after the pins changed state.
   virtual HRESULT OnStopToPause() { return S_OK; }
+  // Called before the filter runs (after any implied Pause); a failure keeps it paused.
+  virtual HRESULT OnRun() { return S_OK; }
   virtual void OnStopped() {}
   virtual bool IsLive() const { return false; }
   void BumpPinVersion() { InterlockedIncrement(&m_pinVersion); }

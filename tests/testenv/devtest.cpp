@@ -3,6 +3,9 @@
 #include <amvideo.h>
 #include <dvdmedia.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 namespace devtest {
 
 const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -207,13 +210,15 @@ void Graph::Teardown() {
   if (control) control->Stop();
   if (graph) {
     // Remove every filter so that nothing of the graph outlives the test.
-    for (;;) {
+    for (int guard = 0; guard < 64; ++guard) {
       ComPtr<IEnumFilters> filters;
       if (FAILED(graph->EnumFilters(&filters))) break;
       ComPtr<IBaseFilter> filter;
       if (filters->Next(1, &filter, nullptr) != S_OK) break;
       filters.Reset();
-      if (FAILED(graph->RemoveFilter(filter.Get()))) break;
+      HRESULT hr = graph->RemoveFilter(filter.Get());
+      if (getenv("ZVD_TRACE")) fprintf(stderr, "remove 0x%08lx\n", static_cast<unsigned long>(hr));
+      if (FAILED(hr)) break;
     }
   }
   events.Reset();
