@@ -227,3 +227,111 @@ TEST(CameraFaults, StopDeliveringAndOneShortBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace devtest;
+
+TEST(CameraStreaming, WithoutAGraphClockFramesStillFlowUnstamped) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  VideoFormat format;
+  ApplyCapability(camera.Get(), 0, &format);
+  SampleCollector collector;
+  collector.Expect(zvpattern::Layout::RGB24, 320, 240);
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ASSERT_EQ(S_OK, graph.AddGrabberBranch(PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, MEDIASUBTYPE_RGB24, &collector));
+  ComPtr<IMediaFilter> graphFilter;
+  ASSERT_EQ(S_OK, graph.graph.As(&graphFilter));
+  ASSERT_EQ(S_OK, graphFilter->SetSyncSource(nullptr));
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  DWORD start = GetTickCount();
+  ASSERT_TRUE(WaitUntil([&] { return collector.Count() >= 6; }, 5000));
+  DWORD elapsed = GetTickCount() - start;
+  graph.Stop();
+  for (const SampleCollector::Sample& s : collector.Samples()) {
+    EXPECT_FALSE(s.timed);
+    EXPECT_TRUE(s.decoded.Upright());
+  }
+  EXPECT_GE(elapsed, 120u) << "still paced at the frame rate (6 frames at 30/s)";
+}
+
+TEST(CameraFormats, SetFormatWhileConnectedReconnectsThroughTheGraph) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  VideoFormat format;
+  ApplyCapability(camera.Get(), 1, &format);  // YUY2 320x240
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ComPtr<IBaseFilter> renderer;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   reinterpret_cast<void**>(renderer.GetAddressOf())));
+  ASSERT_EQ(S_OK, graph.graph->AddFilter(renderer.Get(), L"Null"));
+  ComPtr<IPin> pin = FindPin(camera.Get(), &PIN_CATEGORY_CAPTURE);
+  ComPtr<IPin> input = FindPin(renderer.Get(), nullptr, PINDIR_INPUT);
+  ASSERT_EQ(S_OK, graph.graph->ConnectDirect(pin.Get(), input.Get(), nullptr));
+  ComPtr<IAMStreamConfig> config = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  AM_MEDIA_TYPE* larger = CapabilityType(config.Get(), 4);  // YUY2 640x480
+  EXPECT_EQ(S_OK, config->SetFormat(larger));
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(S_OK, pin->ConnectionMediaType(&connected));
+  EXPECT_EQ(640, Describe(&connected).width);
+  CoTaskMemFree(connected.pbFormat);
+  // Running: refused; the new format streams.
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  ZvdPinStats stats;
+  ASSERT_TRUE(WaitUntil([&] {
+    Control(camera.Get())->GetPinStats(PIN_CATEGORY_CAPTURE, &stats);
+    return stats.samplesDelivered >= 2;
+  }, 5000));
+  EXPECT_EQ(VFW_E_NOT_STOPPED, config->SetFormat(larger));
+  graph.Stop();
+  FreeMediaType(larger);
+}
+
+TEST(CameraFormats, SetFormatWhileConnectedKeepsAConnectionThePeerRefusesToChange) {
+  // Wine's sample grabber does not accept a new type once connected.
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  VideoFormat format;
+  ApplyCapability(camera.Get(), 1, &format);
+  SampleCollector collector;
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ASSERT_EQ(S_OK, graph.AddGrabberBranch(PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, MEDIASUBTYPE_YUY2, &collector));
+  ComPtr<IAMStreamConfig> config = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  ComPtr<IPin> pin = FindPin(camera.Get(), &PIN_CATEGORY_CAPTURE);
+  ComPtr<IPin> peer;
+  ASSERT_EQ(S_OK, pin->ConnectedTo(&peer));
+  AM_MEDIA_TYPE* other = CapabilityType(config.Get(), 4);
+  HRESULT expected = peer->QueryAccept(other) == S_OK ? S_OK : VFW_E_INVALIDMEDIATYPE;
+  EXPECT_EQ(expected, config->SetFormat(other));
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(S_OK, pin->ConnectionMediaType(&connected));
+  EXPECT_EQ(expected == S_OK ? 640 : 320, Describe(&connected).width);
+  CoTaskMemFree(connected.pbFormat);
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(S_OK, config->GetFormat(&current));
+  EXPECT_EQ(expected == S_OK ? 640 : 320, Describe(current).width);
+  FreeMediaType(current);
+  FreeMediaType(other);
+}
+
+TEST(CameraFormats, LoadOnlyWhileUnconnectedAndStopped) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  ComPtr<IPersistPropertyBag> persist;
+  ASSERT_EQ(S_OK, camera.As(&persist));
+  EXPECT_EQ(E_POINTER, persist->Load(nullptr, nullptr));
+  SampleCollector collector;
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ASSERT_TRUE(SUCCEEDED(graph.AddGrabberBranch(PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, GUID_NULL, &collector)));
+  // Reload the instance's bag into the connected filter: refused, the pins stay.
+  for (const DeviceInfo& device : ListDevices(CLSID_VideoInputDeviceCategory)) {
+    if (device.friendlyName != ZVD_CAMERA_PREVIEW) continue;
+    ComPtr<IPropertyBag> bag;
+    ASSERT_EQ(S_OK, device.moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf())));
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, persist->Load(bag.Get(), nullptr));
+  }
+  EXPECT_FALSE(FindPin(camera.Get(), &PIN_CATEGORY_PREVIEW));
+}
+
+}  // namespace
