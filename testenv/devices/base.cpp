@@ -606,7 +606,6 @@ void StreamPin::StreamLoop() {
   ULONG generation = 0;
   ULONGLONG slot = 0;
   bool discontinuity = true;
-  bool prepared = false;
   REFERENCE_TIME privateStart = 0;  // run start on the private time base when there is no clock
   REFERENCE_TIME lastSent = -1;     // start of the last slot delivered in this session
   for (;;) {
@@ -627,10 +626,6 @@ void StreamPin::StreamLoop() {
     if (!running || !allowed) {
       WaitForSingleObject(m_wake, INFINITE);
       continue;
-    }
-    if (!prepared) {
-      if (FAILED(PrepareStreaming())) break;
-      prepared = true;
     }
     bool newRun = currentGeneration != generation;
     if (newRun) {  // a new Run: the schedule starts again

@@ -264,8 +264,6 @@ class StreamPin : public OutputPin {
   // The slot that contains stream time t (for skipping slots when late); return `current` to
   // never skip.
   virtual ULONGLONG SlotAt(REFERENCE_TIME t, ULONGLONG current) const = 0;
-  // Called once per streaming session before the first sample (on the streaming thread).
-  virtual HRESULT PrepareStreaming() { return S_OK; }
   // Fills one sample; returns the bytes of a full sample in *bytes.
   virtual HRESULT FillSample(IMediaSample* sample, ULONG frameNumber, ULONGLONG slot, LONG* bytes) = 0;
 

@@ -17,7 +17,6 @@ namespace {
 
 // KSDATAFORMAT_SUBTYPE_VPVideo {5A9B6A40-1A22-11D1-BAD9-00609744111A}
 const GUID kSubtypeVideoPort = {0x5a9b6a40, 0x1a22, 0x11d1, {0xba, 0xd9, 0x00, 0x60, 0x97, 0x44, 0x11, 0x1a}};
-// KSDATAFORMAT_SUBTYPE_RAW8 {CA20D9A0-3E3E-11D1-9BC2-00C04FB6D3A1}? not needed: VBI offers GUID_NULL.
 
 CriticalSection& LiveLock() {
   static CriticalSection lock;
@@ -275,8 +274,6 @@ HRESULT VideoPin::Active() {
   if (m_frameBytes <= 0) m_frameBytes = 1;
   return StreamPin::Active();
 }
-
-HRESULT VideoPin::PrepareStreaming() { return S_OK; }
 
 HRESULT VideoPin::FillSample(IMediaSample* sample, ULONG frameNumber, ULONGLONG, LONG* bytes) {
   BYTE* data = nullptr;
@@ -692,7 +689,6 @@ STDMETHODIMP DeviceFilter::GetIdentity(ULONG* kind, WCHAR* name, ULONG nameChars
 STDMETHODIMP DeviceFilter::SignalDeviceLost(BOOL availableAgain) {
   AutoLock lock(m_lock);
   if (!Graph()) return VFW_E_NOT_IN_GRAPH;
-  m_deviceRemoved = !availableAgain;
   for (StreamPin* pin : m_streamPins) pin->SetDevicePresent(availableAgain != FALSE);
   return NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
                      availableAgain ? 1 : 0);
@@ -700,7 +696,6 @@ STDMETHODIMP DeviceFilter::SignalDeviceLost(BOOL availableAgain) {
 
 STDMETHODIMP DeviceFilter::SetDelivering(BOOL deliver) {
   AutoLock lock(m_lock);
-  m_deliveryStopped = !deliver;
   for (StreamPin* pin : m_streamPins) pin->SetDeliveryAllowed(deliver != FALSE);
   return S_OK;
 }

@@ -57,7 +57,6 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
   ULONGLONG SlotAt(REFERENCE_TIME t, ULONGLONG) const override {
     return t > 0 ? static_cast<ULONGLONG>(t / m_interval) : 0;
   }
-  HRESULT PrepareStreaming() override;
   HRESULT FillSample(IMediaSample* sample, ULONG frameNumber, ULONGLONG slot, LONG* bytes) override;
   HRESULT Active() override;
 
@@ -241,8 +240,6 @@ class DeviceFilter : public BaseFilter,
   std::vector<std::unique_ptr<BasePin>> m_retiredPins;
   ULONG m_kind;
   std::wstring m_friendlyName;
-  bool m_deviceRemoved = false;
-  bool m_deliveryStopped = false;
 };
 
 class CameraFilter final : public DeviceFilter {
