@@ -194,6 +194,15 @@ HRESULT WINAPI ZvdUnregisterDevice(ULONG kind, LPCWSTR instanceName);
 
 #define ZVD_DLL_NAME L"zelvora_devices.dll"
 
+// ---- The stand-in writer -------------------------------------------------------------------
+// Inputs: before ConfigureFilterUsingProfile "Video Input 01" and "Audio Input 01" (default
+// streams 2 video 320x240 500000 bit/s and 1 audio 48000 bit/s); afterwards one input per
+// profile stream in profile order ("Video Input NN", "Audio Input NN", "Input NN"). Video inputs
+// take uncompressed video of any size, audio inputs PCM; they offer no media types. With an
+// unconnected input the writer pauses but refuses to run: its Run fails with
+// VFW_E_NOT_CONNECTED and, because Wine's graph manager drops that result, it also posts
+// EC_ERRORABORT (param1 VFW_E_NOT_CONNECTED); no file is written.
+//
 // ---- The stand-in writer's output file ----------------------------------------------------
 // The file named by IFileSinkFilter::SetFileName is a UTF-8 text record (not an ASF file),
 // created when the graph pauses and written in full when it stops:
