@@ -24,6 +24,7 @@ case "$what" in
   demo)
     trap stop_wine EXIT
     dll="Z:$(printf '%s' "$BUILD_DIR/bin/Zelvora.dll" | tr / '\\')"
+    "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_devices_setup.exe" default
     "$root/testenv/winerun" "$BUILD_DIR" regsvr32 /s "$dll"
     "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_demo.exe" "$@"
     ;;

@@ -11,7 +11,19 @@
 
 namespace zelvora {
 
+// OpenPlayFile's answer for a name that is not of the Windows Media family (a success code).
+constexpr HRESULT kNotWindowsMediaFile = 10;
+
+// Frame size reported to the host for every played frame (the size of the component's recordings).
+constexpr int kPlayFrameWidth = 320;
+constexpr int kPlayFrameHeight = 240;
+
 // Plays one Windows Media file into the host's render callback. One per component object.
+//
+// Graph after a successful open: "ASF Reader" loaded with the file; every audio pin rendered by
+// the graph to the default audio output; the first other pin connected through the decoder the
+// graph picks to "SampleGrabber" (RGB24) and on to "NULL renderer". Frames reach the host only
+// through the embedded frame callback.
 class FilePlayer {
  public:
   FilePlayer();
@@ -30,8 +42,19 @@ class FilePlayer {
   unsigned long OnGraphNotify();
   HRESULT SetNotifyEventHwnd(HWND window, UINT message);
 
+  // True when the name contains ".asf", ".wma" or ".wmv" in any letter case.
+  static bool IsAsfFile(const WCHAR* fileName);
+
  private:
   friend class FilePlayerTestAccess;
+
+  HRESULT CreatePlayGraph();
+  HRESULT RenderPlayFile(const WCHAR* fileName);
+  HRESULT RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader);
+  HRESULT ConnectVideoBranch(IPin* sourcePin);
+  HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
+  void MatchSmallPictureSize();
+  HRESULT RemoveAllFilters();
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;

@@ -27,6 +27,7 @@ class DeviceInterface : public testing::Test {
     ASSERT_EQ(S_OK, registered.back()->result);
   }
 
+  VirtualDevicesRemoved noVirtualDevices;
   ComPtr<IDevice> device;
   size_t otherCameras = 0;
   std::vector<std::unique_ptr<RegisteredDevice>> registered;

@@ -52,6 +52,32 @@ class RegisteredDevice {
   ComPtr<IFilterMapper2> m_mapper;
 };
 
+// Takes the test platform's virtual devices out of the device classes for the object's life (the
+// tests then see only what they register themselves) and puts the full set back afterwards.
+class VirtualDevicesRemoved {
+ public:
+  VirtualDevicesRemoved() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll(path);
+    dll.erase(dll.find_last_of(L"\\/") + 1);
+    m_module = LoadLibraryW((dll + L"zelvora_devices.dll").c_str());
+    if (m_module) m_register = reinterpret_cast<RegisterSetFn>(GetProcAddress(m_module, "ZvdRegisterDeviceSet"));
+    if (m_register) m_register(L"none");
+  }
+  ~VirtualDevicesRemoved() {
+    if (m_register) m_register(L"default");
+    if (m_module) FreeLibrary(m_module);
+  }
+  VirtualDevicesRemoved(const VirtualDevicesRemoved&) = delete;
+  VirtualDevicesRemoved& operator=(const VirtualDevicesRemoved&) = delete;
+
+ private:
+  using RegisterSetFn = HRESULT(WINAPI*)(LPCWSTR);
+  HMODULE m_module = nullptr;
+  RegisterSetFn m_register = nullptr;
+};
+
 // Friendly names of the devices of a class, in the system enumerator's order.
 inline std::vector<std::wstring> SystemDeviceNames(const CLSID& category) {
   std::vector<std::wstring> names;

@@ -60,6 +60,7 @@ class DeviceWalk : public testing::Test {
     }
   }
 
+  VirtualDevicesRemoved noVirtualDevices;
   size_t otherCameras = 0;
   std::vector<std::unique_ptr<RegisteredDevice>> registered;
   std::unique_ptr<DeviceEnumerator> devices;

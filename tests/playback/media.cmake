@@ -1,0 +1,12 @@
+# Windows Media files for the playback and frame extraction tests, made with ffmpeg when the
+# tests run (fixture playback_media) into the build tree; nothing of it is kept in the sources.
+set(ZELVORA_PLAYBACK_MEDIA_DIR ${CMAKE_BINARY_DIR}/playback-media)
+add_test(NAME playback_media
+         COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/make-media.sh ${ZELVORA_PLAYBACK_MEDIA_DIR})
+set_tests_properties(playback_media PROPERTIES FIXTURES_SETUP playback_media)
+set_property(TEST unit component APPEND PROPERTY FIXTURES_REQUIRED playback_media)
+
+# The test sources that read the files learn where they are (a path of the build machine,
+# reached under Wine through drive Z:).
+set_property(SOURCE unit/player_test.cpp dll/player_test.cpp
+             APPEND PROPERTY COMPILE_DEFINITIONS ZELVORA_PLAYBACK_MEDIA="${ZELVORA_PLAYBACK_MEDIA_DIR}")

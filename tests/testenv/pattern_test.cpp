@@ -1,0 +1,144 @@
+// The test picture: every layout decodes back to its frame number, every mirror or flip is told
+// apart, and picture damage of the kind JPEG or colour conversion causes is tolerated.
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "framepattern.h"
+
+namespace {
+
+using zvpattern::Layout;
+using zvpattern::Orientation;
+
+std::vector<uint8_t> Render(Layout layout, int w, int h, unsigned number) {
+  zvpattern::Renderer renderer;
+  EXPECT_TRUE(renderer.Configure(layout, w, h));
+  std::vector<uint8_t> frame(renderer.FrameSize(), 0xEE);
+  EXPECT_EQ(frame.size(), renderer.Render(number, frame.data(), frame.size()));
+  return frame;
+}
+
+// Picture transformations on a bottom-up BGR picture.
+std::vector<uint8_t> Transform(const std::vector<uint8_t>& bgr, int w, int h, bool flipV, bool mirrorH) {
+  const int stride = zvpattern::RgbRowStride(w);
+  std::vector<uint8_t> out(bgr.size(), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int sy = flipV ? h - 1 - y : y, sx = mirrorH ? w - 1 - x : x;
+      for (int c = 0; c < 3; ++c) out[y * stride + 3 * x + c] = bgr[sy * stride + 3 * sx + c];
+    }
+  return out;
+}
+
+TEST(FramePattern, EveryLayoutDecodesItsFrameNumberAtCommonAndOddSizes) {
+  struct Case {
+    Layout layout;
+    int w, h;
+  } cases[] = {{Layout::RGB24, 320, 240},  {Layout::RGB24, 642, 480}, {Layout::RGB24, 1920, 1080},
+               {Layout::RGB24, 33, 17},    {Layout::YUY2, 640, 480},  {Layout::YUY2, 1920, 1080},
+               {Layout::YUY2, 162, 121},   {Layout::I420, 320, 240},  {Layout::I420, 1280, 720},
+               {Layout::I420, 98, 66}};
+  for (const Case& c : cases) {
+    for (unsigned number : {0u, 1u, 0x8001u, 0xFFFFu, 12345u}) {
+      std::vector<uint8_t> frame = Render(c.layout, c.w, c.h, number);
+      zvpattern::Decoded d = zvpattern::DecodeFrame(c.layout, frame.data(), frame.size(), c.w, c.h);
+      ASSERT_TRUE(d.valid) << c.w << "x" << c.h << " layout " << static_cast<int>(c.layout) << " number " << number;
+      EXPECT_EQ(number, d.frameNumber);
+      EXPECT_EQ(Orientation::Upright, d.orientation);
+      // The host's view: converted to bottom-up BGR.
+      std::vector<uint8_t> bgr = zvpattern::ToBgrBottomUp(c.layout, frame.data(), frame.size(), c.w, c.h);
+      zvpattern::Decoded viaBgr = zvpattern::DecodeBgrBottomUp(bgr.data(), bgr.size(), c.w, c.h);
+      EXPECT_TRUE(viaBgr.Upright());
+      EXPECT_EQ(number, viaBgr.frameNumber);
+    }
+  }
+}
+
+TEST(FramePattern, LayoutsAreExact) {
+  // RGB24: bottom-up, padded rows; the top-left marker pixel is black and sits in the last row.
+  std::vector<uint8_t> rgb = Render(Layout::RGB24, 6 * 16 + 2, 32, 0);  // 98 wide: 294 -> 296 bytes a row
+  ASSERT_EQ(296u * 32u, rgb.size());
+  const uint8_t* topRow = rgb.data() + 31 * 296;
+  EXPECT_EQ(0, topRow[0]);
+  // The white bar right of the marker (x = 7, still in bar 0, past W/16 = 6).
+  EXPECT_EQ(255, topRow[3 * 7]);
+  EXPECT_EQ(255, topRow[3 * 7 + 2]);
+  // The padding bytes are written too (no stale memory reaches a host).
+  EXPECT_EQ(0, topRow[294]);
+  EXPECT_EQ(0, topRow[295]);
+  // YUY2 white is Y 235, U = V = 128; black Y 16.
+  std::vector<uint8_t> yuy2 = Render(Layout::YUY2, 64, 32, 0);
+  ASSERT_EQ(64u * 2 * 32, yuy2.size());
+  const uint8_t* whiteAt = yuy2.data() + 10 * 128 + 2 * 6;  // row 10 (bars), x = 6 (white bar)
+  EXPECT_EQ(235, whiteAt[0]);
+  EXPECT_EQ(128, whiteAt[1]);
+  EXPECT_EQ(16, yuy2[0]);  // marker
+  // I420: planes of W*H, then W/2*H/2 twice.
+  std::vector<uint8_t> i420 = Render(Layout::I420, 64, 32, 0);
+  EXPECT_EQ(64u * 32 * 3 / 2, i420.size());
+}
+
+TEST(FramePattern, MirroredAndFlippedPicturesAreToldApart) {
+  const int w = 320, h = 240;
+  std::vector<uint8_t> frame = Render(Layout::RGB24, w, h, 4242);
+  struct Case {
+    bool flipV, mirrorH;
+    Orientation expected;
+  } cases[] = {{false, false, Orientation::Upright},
+               {true, false, Orientation::FlippedVertically},
+               {false, true, Orientation::MirroredHorizontally},
+               {true, true, Orientation::Rotated180}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> picture = Transform(frame, w, h, c.flipV, c.mirrorH);
+    zvpattern::Decoded d = zvpattern::DecodeBgrBottomUp(picture.data(), picture.size(), w, h);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(c.expected, d.orientation);
+    EXPECT_EQ(4242u, d.frameNumber);  // the number is read in the picture's own orientation
+    EXPECT_EQ(c.expected == Orientation::Upright, d.Upright());
+  }
+}
+
+TEST(FramePattern, ToleratesNoiseAndColourShiftButNotForeignPictures) {
+  const int w = 320, h = 240;
+  std::vector<uint8_t> frame = Render(Layout::RGB24, w, h, 777);
+  // JPEG-like damage: deterministic noise of +-40 and a brightness shift of -20.
+  uint32_t seed = 12345;
+  std::vector<uint8_t> noisy = frame;
+  for (uint8_t& v : noisy) {
+    seed = seed * 1664525u + 1013904223u;
+    int noise = static_cast<int>((seed >> 24) % 81) - 40;
+    int value = v + noise - 20;
+    v = static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+  }
+  zvpattern::Decoded d = zvpattern::DecodeBgrBottomUp(noisy.data(), noisy.size(), w, h);
+  EXPECT_TRUE(d.Upright());
+  EXPECT_EQ(777u, d.frameNumber);
+
+  // A grey picture, a picture whose check band disagrees, and pictures too small or too short.
+  std::vector<uint8_t> grey(frame.size(), 128);
+  EXPECT_FALSE(zvpattern::DecodeBgrBottomUp(grey.data(), grey.size(), w, h).valid);
+  std::vector<uint8_t> broken = frame;
+  const int stride = zvpattern::RgbRowStride(w);
+  for (int y = 0; y < h / 4; ++y)  // bottom rows in memory = the check band: blacken it
+    for (int x = 0; x < w * 3; ++x) broken[y * stride + x] = 0;
+  EXPECT_FALSE(zvpattern::DecodeBgrBottomUp(broken.data(), broken.size(), w, h).valid);
+  EXPECT_FALSE(zvpattern::DecodeBgrBottomUp(frame.data(), frame.size() - 1, w, h).valid);
+  EXPECT_FALSE(zvpattern::DecodeBgrBottomUp(nullptr, 0, w, h).valid);
+  EXPECT_FALSE(zvpattern::DecodeBgrBottomUp(frame.data(), frame.size(), 16, 8).valid);
+}
+
+TEST(FramePattern, RendererRefusesSizesTheLayoutCannotHoldAndShortBuffers) {
+  zvpattern::Renderer renderer;
+  EXPECT_FALSE(renderer.Configure(Layout::YUY2, 321, 240));
+  EXPECT_FALSE(renderer.Configure(Layout::I420, 320, 241));
+  EXPECT_FALSE(renderer.Configure(Layout::RGB24, 0, 240));
+  ASSERT_TRUE(renderer.Configure(Layout::RGB24, 320, 240));
+  std::vector<uint8_t> small(renderer.FrameSize() - 1);
+  EXPECT_EQ(0u, renderer.Render(1, small.data(), small.size()));
+  EXPECT_EQ(0u, renderer.Render(1, nullptr, 1 << 20));
+}
+
+}  // namespace

@@ -1,0 +1,352 @@
+// The stand-in WM ASF Writer: inputs before and after configuration with a profile, refusal to
+// run with an unconnected input, and the record it writes of what reached it.
+#include "devtest.h"
+
+#include <amvideo.h>
+#include <dvdmedia.h>
+#include <wmsdkidl.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "asfwriter_iface.h"
+
+namespace {
+
+using namespace devtest;
+
+// A Windows Media profile as a test builds it (the platform's profile manager cannot here).
+class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
+ public:
+  FakeStream(const GUID& type, WORD number, const wchar_t* name, const wchar_t* connection, DWORD bitrate, LONG w, LONG h)
+      : m_type(type), m_number(number), m_name(name), m_connection(connection), m_bitrate(bitrate), m_w(w), m_h(h) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamConfig))) *ppv = static_cast<IWMStreamConfig*>(this);
+    else if (IsEqualIID(riid, __uuidof(IWMMediaProps))) *ppv = static_cast<IWMMediaProps*>(this);
+    else return *ppv = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_ref); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG n = InterlockedDecrement(&m_ref);
+    if (!n) delete this;
+    return n;
+  }
+  STDMETHODIMP GetStreamType(GUID* type) override { return *type = m_type, S_OK; }
+  STDMETHODIMP GetStreamNumber(WORD* number) override { return *number = m_number, S_OK; }
+  STDMETHODIMP SetStreamNumber(WORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamName(WCHAR* name, WORD* chars) override { return Text(m_name, name, chars); }
+  STDMETHODIMP SetStreamName(LPCWSTR_WMSDK_TYPE_SAFE) override { return E_NOTIMPL; }
+  STDMETHODIMP GetConnectionName(WCHAR* name, WORD* chars) override { return Text(m_connection, name, chars); }
+  STDMETHODIMP SetConnectionName(LPCWSTR_WMSDK_TYPE_SAFE) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBitrate(DWORD* bitrate) override { return *bitrate = m_bitrate, S_OK; }
+  STDMETHODIMP SetBitrate(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBufferWindow(DWORD* window) override { return *window = 3000, S_OK; }
+  STDMETHODIMP SetBufferWindow(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetType(GUID* type) override { return *type = m_type, S_OK; }
+  STDMETHODIMP GetMediaType(WM_MEDIA_TYPE* mt, DWORD* bytes) override {
+    const DWORD need = sizeof(WM_MEDIA_TYPE) + sizeof(VIDEOINFOHEADER);
+    if (!mt) return *bytes = need, S_OK;
+    if (*bytes < need) return E_INVALIDARG;  // ASF_E_BUFFERTOOSMALL in the real runtime
+    ZeroMemory(mt, need);
+    mt->majortype = m_type;
+    mt->formattype = FORMAT_VideoInfo;
+    mt->cbFormat = sizeof(VIDEOINFOHEADER);
+    mt->pbFormat = reinterpret_cast<BYTE*>(mt + 1);
+    VIDEOINFOHEADER* info = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+    info->bmiHeader.biWidth = m_w;
+    info->bmiHeader.biHeight = m_h;
+    return S_OK;
+  }
+  STDMETHODIMP SetMediaType(WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+
+ private:
+  static HRESULT Text(const std::wstring& text, WCHAR* out, WORD* chars) {
+    if (!chars) return E_POINTER;
+    WORD need = static_cast<WORD>(text.size() + 1);
+    if (!out) return *chars = need, S_OK;
+    if (*chars < need) return E_INVALIDARG;
+    memcpy(out, text.c_str(), need * sizeof(WCHAR));
+    *chars = need;
+    return S_OK;
+  }
+  volatile LONG m_ref = 1;
+  GUID m_type;
+  WORD m_number;
+  std::wstring m_name, m_connection;
+  DWORD m_bitrate;
+  LONG m_w, m_h;
+};
+
+class FakeProfile final : public IWMProfile {
+ public:
+  void Add(FakeStream* stream) { m_streams.push_back(stream); }
+  ~FakeProfile() {
+    for (FakeStream* s : m_streams) s->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMProfile))) {
+      *ppv = static_cast<IWMProfile*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return *ppv = nullptr, E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_ref); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG n = InterlockedDecrement(&m_ref);
+    if (!n) delete this;
+    return n;
+  }
+  STDMETHODIMP GetVersion(WMT_VERSION* v) override { return *v = WMT_VER_9_0, S_OK; }
+  STDMETHODIMP GetName(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetName(const WCHAR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDescription(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDescription(const WCHAR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamCount(DWORD* count) override { return *count = static_cast<DWORD>(m_streams.size()), S_OK; }
+  STDMETHODIMP GetStream(DWORD index, IWMStreamConfig** config) override {
+    if (index >= m_streams.size()) return E_INVALIDARG;
+    *config = m_streams[index];
+    (*config)->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamByNumber(WORD, IWMStreamConfig**) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveStreamByNumber(WORD) override { return E_NOTIMPL; }
+  STDMETHODIMP AddStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP ReconfigStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateNewStream(REFGUID, IWMStreamConfig**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMutualExclusionCount(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMutualExclusion(DWORD, IWMMutualExclusion**) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveMutualExclusion(IWMMutualExclusion*) override { return E_NOTIMPL; }
+  STDMETHODIMP AddMutualExclusion(IWMMutualExclusion*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateNewMutualExclusion(IWMMutualExclusion**) override { return E_NOTIMPL; }
+  LONG Refs() { return m_ref; }
+
+ private:
+  volatile LONG m_ref = 1;
+  std::vector<FakeStream*> m_streams;
+};
+
+std::vector<std::wstring> InputPinNames(IBaseFilter* filter) {
+  std::vector<std::wstring> names;
+  ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(&pins))) return names;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK) {
+    PIN_INFO info;
+    if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+      if (info.dir == PINDIR_INPUT) names.push_back(info.achName);
+      if (info.pFilter) info.pFilter->Release();
+    }
+    pin.Reset();
+  }
+  return names;
+}
+
+ComPtr<IBaseFilter> CreateWriter() {
+  ComPtr<IBaseFilter> writer;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   reinterpret_cast<void**>(writer.GetAddressOf())));
+  return writer;
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  WCHAR dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring path = std::wstring(dir) + name;
+  DeleteFileW(path.c_str());
+  return path;
+}
+
+// The record's lines, split into words and key=value pairs.
+struct Record {
+  std::vector<std::string> lines;
+  std::string Line(const std::string& prefix) const {
+    for (const std::string& l : lines)
+      if (l.compare(0, prefix.size(), prefix) == 0) return l;
+    return std::string();
+  }
+  static std::string Value(const std::string& line, const std::string& key) {
+    size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) return "?";
+    at += key.size() + 2;
+    size_t end = line[at] == '"' ? line.find('"', at + 1) + 1 : line.find(' ', at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  }
+};
+
+Record ReadRecord(const std::wstring& path) {
+  Record record;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return record;
+  char buffer[8192];
+  DWORD read = 0;
+  ReadFile(file, buffer, sizeof(buffer) - 1, &read, nullptr);
+  CloseHandle(file);
+  std::istringstream text(std::string(buffer, read));
+  std::string line;
+  while (std::getline(text, line)) record.lines.push_back(line);
+  return record;
+}
+
+TEST(AsfWriterStandIn, InputsFollowTheProfileAndTheFileSinkChecksItsArguments) {
+  ComPtr<IBaseFilter> writer = CreateWriter();
+  ASSERT_TRUE(writer);
+  std::vector<std::wstring> defaults = {L"Video Input 01", L"Audio Input 01"};
+  EXPECT_EQ(defaults, InputPinNames(writer.Get()));
+
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, writer.As(&sink));
+  LPOLESTR current = nullptr;
+  EXPECT_EQ(E_FAIL, sink->GetCurFile(&current, nullptr));
+  EXPECT_EQ(E_POINTER, sink->SetFileName(nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, sink->SetFileName(L"", nullptr));
+  std::wstring tooLong(MAX_PATH + 5, L'a');
+  EXPECT_FALSE(SUCCEEDED(sink->SetFileName(tooLong.c_str(), nullptr)));
+  ASSERT_EQ(S_OK, sink->SetFileName(L"C:\\record.wmv", nullptr));
+  AM_MEDIA_TYPE mt;
+  ASSERT_EQ(S_OK, sink->GetCurFile(&current, &mt));
+  EXPECT_STREQ(L"C:\\record.wmv", current);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_Asf, mt.subtype));
+  CoTaskMemFree(current);
+
+  ComPtr<IConfigAsfWriter> config;
+  ASSERT_EQ(S_OK, writer->QueryInterface(IID_IConfigAsfWriter, reinterpret_cast<void**>(config.GetAddressOf())));
+  EXPECT_EQ(E_POINTER, config->ConfigureFilterUsingProfile(nullptr));
+  FakeProfile* profile = new FakeProfile();
+  profile->Add(new FakeStream(WMMEDIATYPE_Video, 2, L"Video Stream", L"Video", 500000, 320, 240));
+  ASSERT_EQ(S_OK, config->ConfigureFilterUsingProfile(profile));
+  EXPECT_EQ(std::vector<std::wstring>{L"Video Input 01"}, InputPinNames(writer.Get()));
+  ComPtr<IWMProfile> back;
+  ASSERT_EQ(S_OK, config->GetCurrentProfile(&back));
+  EXPECT_EQ(static_cast<IWMProfile*>(profile), back.Get());
+  back.Reset();
+  // The video input takes uncompressed pictures of any size, nothing else, and offers no type.
+  ComPtr<IPin> input;
+  ASSERT_EQ(S_OK, writer->FindPin(L"Video Input 01", &input));
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  ComPtr<IAMStreamConfig> cameraConfig = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  for (int i : {0, 4, 11}) {
+    AM_MEDIA_TYPE* mt = CapabilityType(cameraConfig.Get(), i);
+    EXPECT_EQ(S_OK, input->QueryAccept(mt)) << i;
+    FreeMediaType(mt);
+  }
+  ComPtr<IBaseFilter> microphone = BindMicrophone(ZVD_MICROPHONE_MAIN);
+  ComPtr<IAMStreamConfig> audioConfig = StreamConfig(microphone.Get(), PIN_CATEGORY_CAPTURE);
+  AM_MEDIA_TYPE* pcm = nullptr;
+  AUDIO_STREAM_CONFIG_CAPS audioCaps;
+  ASSERT_EQ(S_OK, audioConfig->GetStreamCaps(0, &pcm, reinterpret_cast<BYTE*>(&audioCaps)));
+  EXPECT_EQ(S_FALSE, input->QueryAccept(pcm));
+  FreeMediaType(pcm);
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, input->EnumMediaTypes(&types));
+  AM_MEDIA_TYPE* offered = nullptr;
+  EXPECT_EQ(S_FALSE, types->Next(1, &offered, nullptr));
+  // Old pins stay valid for holders; enumerators made before the change say so.
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(S_OK, writer->EnumPins(&pins));
+  FakeProfile* second = new FakeProfile();
+  second->Add(new FakeStream(WMMEDIATYPE_Audio, 1, L"Audio Stream", L"Audio", 48000, 0, 0));
+  second->Add(new FakeStream(WMMEDIATYPE_Video, 2, L"Video Stream", L"Video", 500000, 320, 240));
+  ASSERT_EQ(S_OK, config->ConfigureFilterUsingProfile(second));
+  ComPtr<IPin> next;
+  EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pins->Next(1, &next, nullptr));
+  PIN_DIRECTION direction;
+  EXPECT_EQ(S_OK, input->QueryDirection(&direction));
+  EXPECT_EQ(2u, InputPinNames(writer.Get()).size());
+  EXPECT_EQ(1, profile->Refs()) << "the first profile was given back";
+  profile->Release();
+  second->Release();
+}
+
+TEST(AsfWriterStandIn, RefusesToRunWithAnUnconnectedInput) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  ComPtr<IBaseFilter> writer = CreateWriter();
+  std::wstring path = TempFile(L"zvd_unconnected.wmv");
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, writer.As(&sink));
+  ASSERT_EQ(S_OK, sink->SetFileName(path.c_str(), nullptr));
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ASSERT_EQ(S_OK, graph.graph->AddFilter(writer.Get(), L"WM ASF Writer"));
+  ASSERT_EQ(S_OK, graph.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr, writer.Get()));
+  // Wine's graph manager runs the filters after Run returned and drops their failures, so the
+  // writer also tells the application through its event queue.
+  graph.Run();
+  LONG_PTR code = 0;
+  ASSERT_TRUE(graph.WaitEvent(EC_ERRORABORT, 3000, &code));
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, static_cast<HRESULT>(code));
+  FILTER_STATE writerState = State_Running;
+  writer->GetState(0, &writerState);
+  EXPECT_NE(State_Running, writerState);
+  // The graph stops and empties as usual afterwards (a refusal in Pause instead would leave
+  // Wine's graph half paused: it can then be neither stopped nor released).
+  EXPECT_TRUE(SUCCEEDED(graph.control->Stop()));
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(S_OK, camera->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  ZvdPinStats stats;
+  ASSERT_EQ(S_OK, Control(camera.Get())->GetPinStats(PIN_CATEGORY_CAPTURE, &stats));
+  EXPECT_EQ(0u, stats.streaming);
+  EXPECT_EQ(S_OK, graph.graph->RemoveFilter(camera.Get()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "no file for a refused run";
+}
+
+TEST(AsfWriterStandIn, RecordsStreamsAndSamplesOfCameraAndMicrophone) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
+  ComPtr<IBaseFilter> microphone = BindMicrophone(ZVD_MICROPHONE_MAIN);
+  ComPtr<IAMStreamConfig> videoConfig = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  AM_MEDIA_TYPE* mt = CapabilityType(videoConfig.Get(), 5);  // I420 640x480
+  ASSERT_EQ(S_OK, videoConfig->SetFormat(mt));
+  FreeMediaType(mt);
+  ComPtr<IBaseFilter> writer = CreateWriter();
+  std::wstring path = TempFile(L"zvd_record.wmv");
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, writer.As(&sink));
+  ASSERT_EQ(S_OK, sink->SetFileName(path.c_str(), nullptr));
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  ASSERT_EQ(S_OK, graph.graph->AddFilter(microphone.Get(), L"Microphone"));
+  ASSERT_EQ(S_OK, graph.graph->AddFilter(writer.Get(), L"WM ASF Writer"));
+  ASSERT_EQ(S_OK, graph.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr, writer.Get()));
+  ASSERT_EQ(S_OK, graph.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, microphone.Get(), nullptr, writer.Get()));
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  ZvdPinStats stats;
+  ASSERT_TRUE(WaitUntil([&] {
+    Control(camera.Get())->GetPinStats(PIN_CATEGORY_CAPTURE, &stats);
+    return stats.samplesDelivered >= 6;
+  }, 5000));
+  graph.Stop();
+  Control(camera.Get())->GetPinStats(PIN_CATEGORY_CAPTURE, &stats);
+
+  Record record = ReadRecord(path);
+  ASSERT_GE(record.lines.size(), 7u);
+  EXPECT_EQ("ZELVORA-ASF-STANDIN 1", record.lines[0]);
+  EXPECT_EQ("profile default", record.lines[1]);
+  EXPECT_EQ("streams 2", record.lines[2]);
+  EXPECT_EQ("stream 2 video bitrate=500000 width=320 height=240 name=\"Video Stream\" connection=\"Video\"",
+            record.lines[3]);
+  EXPECT_EQ("stream 1 audio bitrate=48000 width=0 height=0 name=\"Audio Stream\" connection=\"Audio\"", record.lines[4]);
+  EXPECT_EQ("inputs 2", record.lines[5]);
+  std::string video = record.Line("input 0 ");
+  EXPECT_EQ("\"Video Input 01\"", Record::Value(video, "pin"));
+  EXPECT_EQ("I420", Record::Value(video, "subtype"));
+  EXPECT_EQ("640", Record::Value(video, "width"));
+  EXPECT_EQ(std::to_string(stats.samplesDelivered), Record::Value(video, "samples"));
+  EXPECT_EQ("0", Record::Value(video, "firstframe"));
+  EXPECT_EQ(std::to_string(stats.samplesDelivered - 1), Record::Value(video, "lastframe"));
+  EXPECT_EQ("1", Record::Value(video, "inorder"));
+  EXPECT_EQ(std::to_string(stats.lastStart), Record::Value(video, "last"));
+  EXPECT_EQ(std::to_string(640ULL * 480 * 3 / 2 * stats.samplesDelivered), Record::Value(video, "bytes"));
+  std::string audio = record.Line("input 1 ");
+  EXPECT_EQ("PCM", Record::Value(audio, "subtype"));
+  EXPECT_NE("0", Record::Value(audio, "samples"));
+  EXPECT_EQ("0", Record::Value(audio, "first"));
+  EXPECT_EQ("end", record.lines.back());
+  DeleteFileW(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,313 @@
+// The synchronous frame reader: choosing the video stream from a file's profile (on a stand-in
+// profile), the picture size and the reader's answers before it is opened.
+#include <windows.h>
+#include <strmif.h>
+#include <amvideo.h>
+#include <uuids.h>
+#include <dvdmedia.h>
+#include <nserror.h>
+
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "playback/framereader.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace zelvora {
+
+// Reaches the private state of SyncFrameReader.
+class SyncFrameReaderTestAccess {
+ public:
+  explicit SyncFrameReaderTestAccess(SyncFrameReader& reader) : r(reader) {}
+  auto& m_pReaderProfile() { return r.m_pReaderProfile; }
+  auto& m_wVideoStream() { return r.m_wVideoStream; }
+  auto& m_VideoInfo() { return r.m_VideoInfo; }
+  auto& m_bOpened() { return r.m_bOpened; }
+  HRESULT FindStreams() { return r.FindStreams(); }
+  SyncFrameReader& r;
+};
+
+namespace {
+
+using Access = SyncFrameReaderTestAccess;
+
+struct ReaderDestroyer {
+  void operator()(SyncFrameReader* reader) const { reader->Destroy(); }
+};
+using ReaderPtr = std::unique_ptr<SyncFrameReader, ReaderDestroyer>;
+
+// One stream of a stand-in profile.
+struct StreamDesc {
+  GUID type;
+  WORD number;
+  GUID formatType = FORMAT_VideoInfo;
+  ULONG formatBytes = sizeof(VIDEOINFOHEADER);
+  LONG width = 0;
+  LONG height = 0;
+  bool reportNoSize = false;  // GetMediaType announces 0 bytes
+};
+
+StreamDesc Video(WORD number, LONG width, LONG height) { return {WMMEDIATYPE_Video, number, FORMAT_VideoInfo,
+                                                                  sizeof(VIDEOINFOHEADER), width, height}; }
+StreamDesc Audio(WORD number) { return {WMMEDIATYPE_Audio, number, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX)}; }
+
+#define HEAP_REFCOUNT()                                                            \
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
+  STDMETHODIMP_(ULONG) Release() override {                                        \
+    LONG refs = InterlockedDecrement(&m_refs);                                     \
+    if (refs == 0) delete this;                                                    \
+    return static_cast<ULONG>(refs);                                               \
+  }
+
+// A stream configuration with its media properties: the media type record is laid out as the
+// runtime does it, the format block right behind the record in the caller's buffer.
+class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
+ public:
+  explicit FakeStream(const StreamDesc& desc, int* alive) : m_desc(desc), m_alive(alive) { ++*m_alive; }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamConfig))) {
+      *ppv = static_cast<IWMStreamConfig*>(this);
+    } else if (IsEqualIID(riid, __uuidof(IWMMediaProps))) {
+      *ppv = static_cast<IWMMediaProps*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  HEAP_REFCOUNT()
+  // IWMStreamConfig
+  STDMETHODIMP GetStreamType(GUID* type) override {
+    *type = m_desc.type;
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamNumber(WORD* number) override {
+    *number = m_desc.number;
+    return S_OK;
+  }
+  STDMETHODIMP SetStreamNumber(WORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStreamName(LPCWSTR_WMSDK_TYPE_SAFE) override { return E_NOTIMPL; }
+  STDMETHODIMP GetConnectionName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetConnectionName(LPCWSTR_WMSDK_TYPE_SAFE) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBitrate(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetBitrate(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBufferWindow(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetBufferWindow(DWORD) override { return E_NOTIMPL; }
+  // IWMMediaProps
+  STDMETHODIMP GetType(GUID* type) override {
+    *type = m_desc.type;
+    return S_OK;
+  }
+  STDMETHODIMP GetMediaType(WM_MEDIA_TYPE* type, DWORD* size) override {
+    const DWORD needed = static_cast<DWORD>(sizeof(WM_MEDIA_TYPE) + m_desc.formatBytes);
+    if (!type) {
+      *size = m_desc.reportNoSize ? 0 : needed;
+      return S_OK;
+    }
+    if (*size < needed) return E_UNEXPECTED;
+    *size = needed;
+    ZeroMemory(type, needed);
+    type->majortype = m_desc.type;
+    type->formattype = m_desc.formatType;
+    type->cbFormat = m_desc.formatBytes;
+    type->pbFormat = m_desc.formatBytes ? reinterpret_cast<BYTE*>(type + 1) : nullptr;
+    // The header as far as the block reaches; a short block ends early.
+    VIDEOINFOHEADER header = {};
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = m_desc.width;
+    header.bmiHeader.biHeight = m_desc.height;
+    header.bmiHeader.biBitCount = 24;
+    if (IsEqualGUID(m_desc.type, WMMEDIATYPE_Video))
+      memcpy(type->pbFormat, &header, m_desc.formatBytes < sizeof(header) ? m_desc.formatBytes : sizeof(header));
+    return S_OK;
+  }
+  STDMETHODIMP SetMediaType(WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+
+ private:
+  ~FakeStream() { --*m_alive; }
+  LONG m_refs = 1;
+  StreamDesc m_desc;
+  int* m_alive;
+};
+
+// A file profile made of the given streams; GetStream fails at `failAt`.
+class FakeProfile final : public IWMProfile {
+ public:
+  explicit FakeProfile(std::vector<StreamDesc> descs) : streams(std::move(descs)) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(IWMProfile))) return E_NOINTERFACE;
+    *ppv = static_cast<IWMProfile*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HEAP_REFCOUNT()
+  STDMETHODIMP GetVersion(WMT_VERSION*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetName(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetName(const WCHAR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDescription(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDescription(const WCHAR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamCount(DWORD* count) override {
+    if (FAILED(countResult)) return countResult;
+    *count = static_cast<DWORD>(streams.size());
+    return S_OK;
+  }
+  STDMETHODIMP GetStream(DWORD index, IWMStreamConfig** config) override {
+    *config = nullptr;
+    if (static_cast<int>(index) == failAt) return NS_E_INVALID_REQUEST;
+    if (index >= streams.size()) return E_INVALIDARG;
+    *config = new FakeStream(streams[index], &alive);
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamByNumber(WORD, IWMStreamConfig**) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveStreamByNumber(WORD) override { return E_NOTIMPL; }
+  STDMETHODIMP AddStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP ReconfigStream(IWMStreamConfig*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateNewStream(REFGUID, IWMStreamConfig**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMutualExclusionCount(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMutualExclusion(DWORD, IWMMutualExclusion**) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveMutualExclusion(IWMMutualExclusion*) override { return E_NOTIMPL; }
+  STDMETHODIMP AddMutualExclusion(IWMMutualExclusion*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateNewMutualExclusion(IWMMutualExclusion**) override { return E_NOTIMPL; }
+
+  std::vector<StreamDesc> streams;
+  HRESULT countResult = S_OK;
+  int failAt = -1;
+  int alive = 0;  // stream objects not yet released
+
+ private:
+  ~FakeProfile() = default;
+  LONG m_refs = 1;
+};
+
+// A reader that examines the given profile.
+struct ProfileWalk {
+  explicit ProfileWalk(std::vector<StreamDesc> streams)
+      : reader(SyncFrameReader::Create()), a(*reader), profile(new FakeProfile(std::move(streams))) {
+    a.m_pReaderProfile().Attach(profile);
+    profile->AddRef();
+  }
+  ~ProfileWalk() { profile->Release(); }
+  bool NoVideo() {
+    static const VIDEOINFOHEADER zero = {};
+    return a.m_wVideoStream() == 0 && memcmp(&a.m_VideoInfo(), &zero, sizeof(zero)) == 0;
+  }
+  ReaderPtr reader;
+  Access a;
+  FakeProfile* profile;
+};
+
+TEST(SyncFrameReaderStreams, VideoStreamIsFoundAmongAudioStreams) {
+  ProfileWalk w({Audio(1), Video(2, 640, 480), Audio(3)});
+  EXPECT_EQ(S_OK, w.a.FindStreams());
+  EXPECT_EQ(2, w.a.m_wVideoStream());
+  EXPECT_EQ(640, w.a.m_VideoInfo().bmiHeader.biWidth);
+  EXPECT_EQ(480, w.a.m_VideoInfo().bmiHeader.biHeight);
+  EXPECT_EQ(0, w.profile->alive) << "every stream configuration was released";
+}
+
+TEST(SyncFrameReaderStreams, LastVideoStreamInProfileOrderIsKept) {
+  ProfileWalk w({Video(1, 320, 240), Video(5, 176, 144)});
+  EXPECT_EQ(S_OK, w.a.FindStreams());
+  EXPECT_EQ(5, w.a.m_wVideoStream());
+  EXPECT_EQ(176, w.a.m_VideoInfo().bmiHeader.biWidth);
+}
+
+TEST(SyncFrameReaderStreams, StreamsWithoutAWholeVideoInfoHeaderAreNotUsed) {
+  StreamDesc shortBlock = Video(1, 320, 240);
+  shortBlock.formatBytes = sizeof(VIDEOINFOHEADER) - 8;  // ends inside the bitmap header
+  StreamDesc noBlock = Video(2, 320, 240);
+  noBlock.formatBytes = 0;
+  StreamDesc otherKind = Video(3, 320, 240);
+  otherKind.formatType = FORMAT_VideoInfo2;
+  otherKind.formatBytes = sizeof(VIDEOINFOHEADER2);
+  for (const StreamDesc& desc : {shortBlock, noBlock, otherKind}) {
+    SCOPED_TRACE(desc.number);
+    ProfileWalk w({desc});
+    EXPECT_EQ(S_OK, w.a.FindStreams());
+    EXPECT_TRUE(w.NoVideo());
+  }
+  // A usable stream next to them is still found.
+  ProfileWalk w({Video(4, 160, 120), shortBlock});
+  EXPECT_EQ(S_OK, w.a.FindStreams());
+  EXPECT_EQ(4, w.a.m_wVideoStream());
+  EXPECT_EQ(160, w.a.m_VideoInfo().bmiHeader.biWidth);
+}
+
+TEST(SyncFrameReaderStreams, FailuresEndTheWalk) {
+  {
+    ReaderPtr reader(SyncFrameReader::Create());
+    Access a(*reader);
+    EXPECT_EQ(E_INVALIDARG, a.FindStreams()) << "no profile";
+  }
+  {
+    ProfileWalk w({Video(1, 320, 240)});
+    w.profile->countResult = E_UNEXPECTED;
+    EXPECT_EQ(E_UNEXPECTED, w.a.FindStreams());
+    EXPECT_TRUE(w.NoVideo());
+  }
+  {
+    ProfileWalk w({Video(1, 320, 240), Video(2, 640, 480), Video(3, 800, 600)});
+    w.profile->failAt = 1;
+    EXPECT_EQ(NS_E_INVALID_REQUEST, w.a.FindStreams());
+    EXPECT_EQ(1, w.a.m_wVideoStream()) << "the walk stopped at the failing stream";
+    EXPECT_EQ(0, w.profile->alive);
+  }
+  {
+    StreamDesc sizeless = Video(1, 320, 240);
+    sizeless.reportNoSize = true;
+    ProfileWalk w({sizeless});
+    EXPECT_EQ(E_NOTIMPL, w.a.FindStreams());
+    EXPECT_TRUE(w.NoVideo());
+  }
+}
+
+TEST(SyncFrameReaderSize, ReaderThatIsNotOpenAnswersNothing) {
+  ReaderPtr reader(SyncFrameReader::Create());
+  Access a(*reader);
+  a.m_VideoInfo().bmiHeader.biWidth = 320;
+  a.m_VideoInfo().bmiHeader.biHeight = 240;
+  LONG width = -5;
+  LONG height = -5;
+  EXPECT_FALSE(reader->GetFrameSize(&width, &height));
+  EXPECT_EQ(-5, width);
+  EXPECT_EQ(-5, height);
+  BYTE buffer[16];
+  EXPECT_EQ(-1, reader->ReadFrame(nullptr));
+  EXPECT_EQ(-1, reader->ReadFrame(buffer));
+  EXPECT_FALSE(reader->Open(nullptr));
+}
+
+TEST(SyncFrameReaderSize, PictureSizeInBytesFromTheFormat) {
+  ReaderPtr reader(SyncFrameReader::Create());
+  Access a(*reader);
+  a.m_bOpened() = 1;
+  BITMAPINFOHEADER& header = a.m_VideoInfo().bmiHeader;
+  header.biWidth = 352;
+  header.biHeight = 288;
+  EXPECT_EQ(352 * 288 * 3, reader->ReadFrame(nullptr));
+  LONG width = 0;
+  EXPECT_TRUE(reader->GetFrameSize(&width, nullptr));
+  EXPECT_EQ(352, width);
+  EXPECT_TRUE(reader->GetFrameSize(nullptr, nullptr));
+
+  header.biHeight = -288;  // top-down: refused by the caller's size check
+  EXPECT_EQ(-352 * 288 * 3, reader->ReadFrame(nullptr));
+
+  // A size beyond a 32-bit count is refused instead of wrapping around to a small buffer.
+  header.biWidth = 40000;
+  header.biHeight = 40000;
+  EXPECT_EQ(-1, reader->ReadFrame(nullptr));
+  header.biWidth = 65536;
+  header.biHeight = 65536;  // wraps to 0 in 32 bits
+  EXPECT_EQ(-1, reader->ReadFrame(nullptr));
+}
+
+}  // namespace
+}  // namespace zelvora
