@@ -33,6 +33,13 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
 
   HRESULT hr = GraphStop();
   if (FAILED(hr)) return hr;
+  // GraphStop leaves a paused graph paused, but the capture streams connect only in a stopped
+  // graph: stop it too. It runs again with the recording, as a stopped one does.
+  if (m_dwCameraState == CameraState::Paused && m_pMediaControl) {
+    hr = m_pMediaControl->Stop();
+    if (FAILED(hr)) return hr;
+    m_dwCameraState = CameraState::Stopped;
+  }
   // A recording still in the graph (running, or left by a start that failed) ends here: the
   // graph never holds two writers, and the capture pins are free for the new one.
   hr = RemoveRecordingWriter();

@@ -266,6 +266,18 @@ TEST_F(RecordingTest, AProfileRefusedTwiceFailsTheStartAndStopCaptureClearsUp) {
   EXPECT_TRUE(graph->IsPlaying());
 }
 
+TEST_F(RecordingTest, APausedPreviewIsStoppedForTheRecordingAndRunsWithIt) {
+  MakePreview(true);
+  ASSERT_EQ(S_OK, graph->GraphPause());
+  ASSERT_EQ(S_OK, graph->StartCapture(L"paused.wmv", 1.0));
+  EXPECT_EQ("Pause Stop Run ", control.calls);
+  EXPECT_EQ(State_Stopped, writers.statesAtConfigure.at(0));
+  EXPECT_NE(nullptr, WriterInput(0, 0)->peer.Get());
+  EXPECT_NE(nullptr, WriterInput(0, 1)->peer.Get());
+  EXPECT_EQ(CameraState::Running, graph->GetCurrentCameraState());
+  EXPECT_TRUE(graph->IsPlaying());
+}
+
 TEST_F(RecordingTest, WithoutAWmv3CodecTheWriterRecordsAsCreated) {
   MakePreview(false);
   runtime.videoCodecs.resize(1);  // the older codec only
