@@ -62,8 +62,9 @@ HRESULT CaptureGraph::ConfigureRecordingWriter() {
   if (FAILED(hr)) return hr;
   if (!m_pAsfWriter) return E_UNEXPECTED;
   ComPtr<IConfigAsfWriter> config;
-  hr = m_pAsfWriter.As(&config);
+  hr = m_pAsfWriter->QueryInterface(IID_IConfigAsfWriter, reinterpret_cast<void**>(config.GetAddressOf()));
   if (FAILED(hr)) return hr;
+  if (!config) return E_NOINTERFACE;
 
   m_pProfile.Reset();
   // Without the profile (no runtime, no WMV3 codec, no suitable audio format) the writer records
@@ -114,6 +115,7 @@ HRESULT CaptureGraph::BuildRecordingProfile(BOOL withAudio, int width, int heigh
     DWORD size = sizeof(complexity);
     WMT_ATTR_DATATYPE type = WMT_TYPE_DWORD;
     vault->GetPropertyByName(L"_COMPLEXITYEX", &type, reinterpret_cast<BYTE*>(&complexity), &size);
+    if (size > sizeof(complexity)) size = sizeof(complexity);  // never more than the value holds
     complexity = 1;
     vault->SetProperty(L"_COMPLEXITYEX", WMT_TYPE_DWORD, reinterpret_cast<BYTE*>(&complexity), size);
     vault.Reset();

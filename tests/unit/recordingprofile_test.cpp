@@ -253,6 +253,16 @@ TEST_F(ProfileTest, OptionalCodecSettingsAreSkippedWhenTheStreamDoesNotOfferThem
   EXPECT_EQ(500000u, video.bitrate);
 }
 
+TEST_F(ProfileTest, TheComplexityIsWrittenWithNoMoreBytesThanItsValueHolds) {
+  wmfake::AddStandardCodecs(runtime);
+  runtime.complexityBytes = 64;  // the read fails and asks for more
+  ASSERT_EQ(S_OK, Build(FALSE));
+  const wmfake::StreamState& video = runtime.LastProfile().streams[0];
+  EXPECT_TRUE(video.complexitySet);
+  EXPECT_EQ(4u, video.complexitySize);
+  EXPECT_EQ(1u, video.complexity);
+}
+
 TEST_F(ProfileTest, AVideoFormatBlockTooShortForItsHeaderIsRefused) {
   wmfake::AddStandardCodecs(runtime);
   runtime.videoCodecs[1].formats[0].block.resize(sizeof(VIDEOINFOHEADER) - 1);

@@ -121,6 +121,7 @@ class Runtime final : public zelvora::WmRuntime {
   bool offerProfile3 = true;
   bool offerVault = true;
   bool offerVideoProps = true;
+  DWORD complexityBytes = 4;  // what the vault claims the complexity property needs
 
   // Records.
   std::vector<std::string> calls;
@@ -260,7 +261,11 @@ class Stream final : public Counted, public IWMStreamConfig, public IWMVideoMedi
   STDMETHODIMP GetPropertyByName(const WCHAR* name, WMT_ATTR_DATATYPE* type, BYTE* value, DWORD* size) override {
     if (!name || !type || !size) return E_POINTER;
     state.complexityReadSize = *size;
-    if (wcscmp(name, L"_COMPLEXITYEX") != 0 || *size < sizeof(DWORD)) return E_INVALIDARG;
+    if (wcscmp(name, L"_COMPLEXITYEX") != 0) return E_INVALIDARG;
+    if (*size < m_runtime->complexityBytes) {  // the size it needs, as the runtime answers
+      *size = m_runtime->complexityBytes;
+      return E_INVALIDARG;
+    }
     *type = WMT_TYPE_DWORD;
     if (value) *reinterpret_cast<DWORD*>(value) = 3;
     *size = sizeof(DWORD);
