@@ -322,6 +322,36 @@ TEST_F(Recording, ASecondStartEndsTheFirstRecordingAndLongNamesAreCutTo259Units)
   EXPECT_GT(two.Number("Audio Input 01", "samples"), 0) << two.text;
 }
 
+std::atomic<long> g_windowFrames(0);
+LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == 0x13A8) ++g_windowFrames;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(Recording, StartsAndStopsWhileFramesAreSentToTheRenderWindowNeverHang) {
+  // Frames are sent to this thread's window from the streaming thread while this thread stops
+  // the graph for every start and stop.
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = FrameWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"ZelvoraRecordingTestFrames";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+  ASSERT_NE(nullptr, window);
+  ASSERT_EQ(S_OK, camera->SetRenderWnd(window));
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 640, 480, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(WaitUntil([] { return g_windowFrames.load() > 3; }, 3000));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(S_OK, camera->StartCapture(W(File(L"window" + std::to_wstring(i) + L".wmv").c_str())));
+    const long sent = g_windowFrames.load();
+    ASSERT_TRUE(WaitUntil([&] { return g_windowFrames.load() > sent + 2; }, 3000)) << i;
+    ASSERT_EQ(S_OK, camera->StopCapture()) << i;
+  }
+  EXPECT_EQ(S_OK, camera->ReleaseCamera());
+  DestroyWindow(window);
+}
+
 TEST_F(Recording, FailedStartsAreSOkAtTheInterfaceAndStopCaptureRunsThePreviewAgain) {
   ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
   ASSERT_TRUE(FramesFlow());
