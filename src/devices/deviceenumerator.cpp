@@ -169,10 +169,14 @@ HRESULT DeviceEnumerator::ParseDeviceName(const WCHAR* displayName, IMoniker** m
   // instances parse (Wine), through an instance. MkParseDisplayName itself is the last resort:
   // under Wine it also asks for the class out of process and leaves a surrogate process running
   // for every name parsed.
+  // Other names (an empty table entry among them) go to MkParseDisplayName: Wine's device parser
+  // reads past a name without the "@device:" prefix.
   ComPtr<IParseDisplayName> parser;
-  hr = CoGetClassObject(CLSID_CDeviceMoniker, CLSCTX_INPROC_SERVER, nullptr, IID_IParseDisplayName,
+  hr = _wcsnicmp(displayName, L"@device:", 8) != 0 ? E_INVALIDARG : S_OK;
+  if (SUCCEEDED(hr))
+    hr = CoGetClassObject(CLSID_CDeviceMoniker, CLSCTX_INPROC_SERVER, nullptr, IID_IParseDisplayName,
                         reinterpret_cast<void**>(parser.GetAddressOf()));
-  if (FAILED(hr))
+  if (hr == E_NOINTERFACE)
     hr = CoCreateInstance(CLSID_CDeviceMoniker, nullptr, CLSCTX_INPROC_SERVER, IID_IParseDisplayName,
                           reinterpret_cast<void**>(parser.ReleaseAndGetAddressOf()));
   if (SUCCEEDED(hr))
