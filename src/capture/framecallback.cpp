@@ -89,19 +89,23 @@ STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
 bool FrameCallback::EnterGate() {
   Locked lock(m_Lock);
   if (m_nGateClosers > 0) return false;
-  if (m_nFramesInFlight++ == 0 && m_hNoFrameInFlight) ResetEvent(m_hNoFrameInFlight);
+  ++m_nFramesInFlight;
   return true;
 }
 
 void FrameCallback::LeaveGate() {
   Locked lock(m_Lock);
-  if (--m_nFramesInFlight == 0 && m_hNoFrameInFlight) SetEvent(m_hNoFrameInFlight);
+  // The event matters only to a closer waiting for the last frame: while the gate is open, no
+  // event is touched (a kernel call per frame saved).
+  if (--m_nFramesInFlight == 0 && m_nGateClosers > 0 && m_hNoFrameInFlight) SetEvent(m_hNoFrameInFlight);
 }
 
 void FrameCallback::CloseGate() {
   {
     Locked lock(m_Lock);
     ++m_nGateClosers;
+    // No frame enters from now on; the last one in flight sets the event.
+    if (m_nFramesInFlight > 0 && m_hNoFrameInFlight) ResetEvent(m_hNoFrameInFlight);
   }
   bool replied = false;
   for (;;) {

@@ -83,7 +83,7 @@ class FrameCallback final : public ISampleGrabberCB {
   int m_nColorFormat = ColorFormat::NotConfigured;
   HWND volatile m_hRenderWnd = nullptr;
   // The gate (under m_Lock): how many operations hold it closed, how many frames are being
-  // handled, and an event set while none is.
+  // handled, and an event that the last frame in flight sets while the gate is closed.
   int m_nGateClosers = 0;
   int m_nFramesInFlight = 0;
   HANDLE m_hNoFrameInFlight = nullptr;
