@@ -562,6 +562,14 @@ TEST_F(Preview, TwoCamerasAreReportedAndEachLoadsByName) {
   EXPECT_EQ(nullptr, LiveDevice(L"Zelvora Camera One").Get());
   EXPECT_TRUE(WaitFrames(2));
   EXPECT_EQ(S_OK, camera->ReleaseCamera());
+
+  // Without a virtual microphone the first audio input is the platform's own, which has no
+  // pins: its branch stays unconnected and the video runs on.
+  testsupport::DebugOutputCapture capture;
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(L"Zelvora Camera One"), 320, 240, nullptr));
+  EXPECT_NE(nullptr, LiveDevice(L"Zelvora Camera One").Get());
+  EXPECT_EQ(1, capture.Count("r e"));
+  EXPECT_TRUE(WaitFrames(2));
   camera.Reset();  // the devices go before the default set comes back
 }
 
