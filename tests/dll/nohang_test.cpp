@@ -44,9 +44,9 @@ class NoHang : public testing::Test {
     return PumpUntil(5000, [&] { return window.frames - start >= count; });
   }
 
-  // Lets frames pile up at the window without handling them: the streaming thread is then
-  // waiting in the render message for this thread.
-  void HoldMessages(DWORD ms) { Sleep(ms); }
+  // Stops handling messages until the streaming thread waits in the render message for this
+  // thread.
+  void HoldMessages(DWORD) { EXPECT_TRUE(WaitForSentMessage(3000)); }
 
   Watchdog watchdog{"no-hang test", 150};
   RenderWindow window;

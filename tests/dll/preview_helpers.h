@@ -45,6 +45,17 @@ inline bool PumpUntil(DWORD ms, const std::function<bool()>& done = nullptr) {
   }
 }
 
+// Waits, without handling messages, until another thread has sent this thread a message (the
+// streaming thread then waits in the render message for this thread), at most `ms`.
+inline bool WaitForSentMessage(DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)) {
+    if (GetTickCount() - start >= ms) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
 // What a render window or callback saw of one frame.
 struct SeenFrame {
   int width = 0;

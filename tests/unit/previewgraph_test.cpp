@@ -174,7 +174,9 @@ TEST_F(DeliveryGate, ClosingWhileAFrameWaitsForThisThreadLetsItThroughAndDropsTh
   Streamer streamer(callback);
   for (int round = 0; round < 20; ++round) {
     ASSERT_TRUE(Pump(window.messages + 2));
-    Sleep(20);  // not pumping: the frame handler now waits in the render message for this thread
+    // Not pumping until the frame handler waits in the render message for this thread.
+    const DWORD start = GetTickCount();
+    while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) && GetTickCount() - start < 3000) Sleep(1);
     const int before = window.messages;
     callback.CloseGate();  // returns: the waiting frame was dispatched here
     EXPECT_GE(window.messages, before + 1) << round;
