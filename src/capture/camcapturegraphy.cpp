@@ -29,7 +29,13 @@ HRESULT CaptureGraph::ReleaseCamera() {
 }
 
 HRESULT CaptureGraph::ReleaseGraph() {
+  // No frame may wait for this thread while the graph is stopped and emptied.
+  DeliveryGateClosed gate(m_FrameCallback);
   if (m_bRunning) GraphStop();
+  // A graph that is paused, or that a failed run left part-way, is stopped as well: the graph
+  // refuses to disconnect or remove filters while it is not stopped, and the next load would
+  // find the old filters still in it.
+  StopGraph();
   m_pMediaEvent.Reset();
   m_pMediaControl.Reset();
   m_pAsfWriter.Reset();
@@ -41,6 +47,12 @@ HRESULT CaptureGraph::ReleaseGraph() {
   m_bAudioInVideo = FALSE;
   m_dwCameraState = CameraState::None;
   return hr;
+}
+
+void CaptureGraph::StopGraph() {
+  ComPtr<IMediaControl> control = m_pMediaControl;
+  if (!control && m_pGraph) m_pGraph.As(&control);
+  if (control) control->Stop();  // nothing to do for a stopped graph
 }
 
 HRESULT CaptureGraph::RemoveAllFilters() {

@@ -74,11 +74,15 @@ class CaptureGraph {
   friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
+  // Stops the graph whatever its state (m_bRunning aside).
+  void StopGraph();
   HRESULT RemoveAllFilters();
 
   // Preview graph construction.
   HRESULT BindSourceFilter(IMoniker* moniker, BOOL video);
   HRESULT BuildPreviewGraph(int flags);
+  // Steps 2 to 7 of BuildPreviewGraph; S_OK only when the graph runs.
+  HRESULT BuildAndRunPreview(int flags);
   HRESULT CreateGraphAndSources(BOOL video);
   HRESULT AddNullRenderer(Microsoft::WRL::ComPtr<IBaseFilter>& field);
   BOOL HasMpeg2Capture();

@@ -24,12 +24,17 @@ class Locked {
 
 }  // namespace
 
-FrameCallback::FrameCallback() { InitializeCriticalSection(&m_Lock); }
+FrameCallback::FrameCallback() {
+  InitializeCriticalSection(&m_Lock);
+  // Manual reset, set: no frame is being handled.
+  m_hNoFrameInFlight = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+}
 
 FrameCallback::~FrameCallback() {
   m_hRenderWnd = nullptr;
   free(m_pFrameBuffer);
   m_pFrameBuffer = nullptr;
+  if (m_hNoFrameInFlight) CloseHandle(m_hNoFrameInFlight);
   DeleteCriticalSection(&m_Lock);
 }
 
@@ -74,6 +79,67 @@ STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
   if (!buffer) return E_POINTER;
   // Frame handling switched off: the frame is dropped whole.
   if (m_bNeedReleaseFrame) return S_OK;
+  // The graph is being stopped, paused or torn down: the frame is dropped whole as well.
+  if (!EnterGate()) return S_OK;
+  const HRESULT hr = HandleFrame(buffer, length);
+  LeaveGate();
+  return hr;
+}
+
+bool FrameCallback::EnterGate() {
+  Locked lock(m_Lock);
+  if (m_nGateClosers > 0) return false;
+  ++m_nFramesInFlight;
+  return true;
+}
+
+void FrameCallback::LeaveGate() {
+  Locked lock(m_Lock);
+  // The event matters only to a closer waiting for the last frame: while the gate is open, no
+  // event is touched (a kernel call per frame saved).
+  if (--m_nFramesInFlight == 0 && m_nGateClosers > 0 && m_hNoFrameInFlight) SetEvent(m_hNoFrameInFlight);
+}
+
+void FrameCallback::CloseGate() {
+  {
+    Locked lock(m_Lock);
+    ++m_nGateClosers;
+    // No frame enters from now on; the last one in flight sets the event.
+    if (m_nFramesInFlight > 0 && m_hNoFrameInFlight) ResetEvent(m_hNoFrameInFlight);
+  }
+  bool replied = false;
+  for (;;) {
+    {
+      Locked lock(m_Lock);
+      if (m_nFramesInFlight == 0) return;
+    }
+    // The frame may be waiting in SendMessageW for this thread: the render window is ours and
+    // this thread is handling a sent message, most likely that very render message. Replying
+    // releases the streaming thread; the handler goes on with its frame record, which no new
+    // frame overwrites while the gate is closed.
+    const HWND window = m_hRenderWnd;
+    if (!replied && InSendMessage() && window && IsWindow(window) &&
+        GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+      ReplyMessage(0);
+      replied = true;
+    }
+    // Messages sent to this thread (a render message not yet received among them) are handled
+    // here, so the frame in flight gets its answer; posted messages stay queued.
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    if (m_hNoFrameInFlight)
+      MsgWaitForMultipleObjectsEx(1, &m_hNoFrameInFlight, 50, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+    else
+      MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+  }
+}
+
+void FrameCallback::OpenGate() {
+  Locked lock(m_Lock);
+  if (m_nGateClosers > 0) --m_nGateClosers;
+}
+
+HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
 
   // One consistent view of the settings for the whole frame.
   const int format = m_nColorFormat;

@@ -40,6 +40,18 @@ class FrameCallback final : public ISampleGrabberCB {
   // Writes `frame`, a picture of the current size, as a JPEG file: 1 when written, else 0.
   int SaveFrameAsJpeg(const BYTE* frame, const WCHAR* fileName);
 
+  // The delivery gate. An operation of the host's thread that stops, pauses or tears down the
+  // graph closes it first: from then on frames are dropped whole (no conversion, snapshot,
+  // message or callback), and CloseGate returns once no frame is being handled any more. A frame
+  // being handled may be waiting in the render message for the calling thread itself: while
+  // waiting, CloseGate dispatches the messages sent to this thread, and when the thread is inside
+  // a sent message (the render message, when the host stops from its handler) and owns the
+  // render window, it replies to that message first (result 0), so the frame handler can finish.
+  // The record the handler received stays untouched until the gate opens again. Closing nests:
+  // the gate opens when every CloseGate has had its OpenGate.
+  void CloseGate();
+  void OpenGate();
+
  private:
   friend class FrameCallbackTestAccess;
 
@@ -51,6 +63,11 @@ class FrameCallback final : public ISampleGrabberCB {
   int SavePicture(const BYTE* frame, int format, int width, int height, const WCHAR* fileName);
   // Takes the pending snapshot request, if any, copying its name: true when one was pending.
   bool TakeSnapshotRequest(WCHAR (&name)[kTextLength]);
+  // The frame handler proper, between entering and leaving the gate.
+  HRESULT HandleFrame(BYTE* buffer, long length);
+  // False when the gate is closed; otherwise counts the frame in.
+  bool EnterGate();
+  void LeaveGate();
 
   CRITICAL_SECTION m_Lock;
   volatile LONG m_bNeedReleaseFrame = 0;
@@ -65,6 +82,23 @@ class FrameCallback final : public ISampleGrabberCB {
   int m_nHeight = 0;
   int m_nColorFormat = ColorFormat::NotConfigured;
   HWND volatile m_hRenderWnd = nullptr;
+  // The gate (under m_Lock): how many operations hold it closed, how many frames are being
+  // handled, and an event that the last frame in flight sets while the gate is closed.
+  int m_nGateClosers = 0;
+  int m_nFramesInFlight = 0;
+  HANDLE m_hNoFrameInFlight = nullptr;
+};
+
+// Holds the delivery gate of a frame callback object closed for a scope.
+class DeliveryGateClosed {
+ public:
+  explicit DeliveryGateClosed(FrameCallback& callback) : m_callback(callback) { m_callback.CloseGate(); }
+  ~DeliveryGateClosed() { m_callback.OpenGate(); }
+  DeliveryGateClosed(const DeliveryGateClosed&) = delete;
+  DeliveryGateClosed& operator=(const DeliveryGateClosed&) = delete;
+
+ private:
+  FrameCallback& m_callback;
 };
 
 }  // namespace zelvora

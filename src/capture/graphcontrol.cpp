@@ -20,6 +20,11 @@ HRESULT CaptureGraph::GraphPlay() {
 HRESULT CaptureGraph::GraphPause() {
   if (!m_bRunning) return S_OK;
   if (!m_pMediaControl) return E_POINTER;
+  // No frame may wait for this thread while the graph waits for the streaming thread.
+  DeliveryGateClosed gate(m_FrameCallback);
+  // Letting a frame through may have run the host's code, which may have changed the graph.
+  if (!m_bRunning) return S_OK;
+  if (!m_pMediaControl) return E_POINTER;
   HRESULT hr = m_pMediaControl->Pause();
   if (SUCCEEDED(hr)) {
     m_bRunning = FALSE;
@@ -29,6 +34,9 @@ HRESULT CaptureGraph::GraphPause() {
 }
 
 HRESULT CaptureGraph::GraphStop() {
+  if (!m_bRunning) return S_OK;
+  if (!m_pMediaControl) return E_POINTER;
+  DeliveryGateClosed gate(m_FrameCallback);
   if (!m_bRunning) return S_OK;
   if (!m_pMediaControl) return E_POINTER;
   HRESULT hr = m_pMediaControl->Stop();

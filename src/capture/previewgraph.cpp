@@ -67,7 +67,15 @@ HRESULT CaptureGraph::BindSourceFilter(IMoniker* moniker, BOOL video) {
 HRESULT CaptureGraph::BuildPreviewGraph(int flags) {
   if (!m_pVideoCapture) return E_POINTER;
   if ((flags & PreviewFlags::Audio) && !m_pAudioCapture) return E_POINTER;
+  const HRESULT hr = BuildAndRunPreview(flags);
+  // A build that stops part-way (a failure, or no usable format: 7 or 8) leaves no half-built
+  // graph behind: it could be run by GraphPlay without a connected preview, and its filters would
+  // hold the devices until the next load. The graph manager and its registration stay.
+  if (hr != S_OK) ReleaseGraph();
+  return hr;
+}
 
+HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   HRESULT hr = CreateGraphAndSources((flags & PreviewFlags::Video) != 0);
   if (FAILED(hr)) return hr;
   hr = m_pGraph.As(&m_pMediaControl);

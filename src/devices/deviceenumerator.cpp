@@ -164,7 +164,28 @@ HRESULT DeviceEnumerator::ParseDeviceName(const WCHAR* displayName, IMoniker** m
   if (FAILED(hr)) return hr;
   ULONG eaten = 0;
   ComPtr<IMoniker> parsed;
-  hr = MkParseDisplayName(context.Get(), displayName, &eaten, &parsed);
+  // Device display names ("@device:...") belong to the device moniker class, which parses them
+  // in process: through its class object (as MkParseDisplayName does), or, where only its
+  // instances parse (Wine), through an instance. MkParseDisplayName itself is the last resort:
+  // under Wine it also asks for the class out of process and leaves a surrogate process running
+  // for every name parsed.
+  // Other names (an empty table entry among them) go to MkParseDisplayName: Wine's device parser
+  // reads past a name without the "@device:" prefix.
+  ComPtr<IParseDisplayName> parser;
+  hr = _wcsnicmp(displayName, L"@device:", 8) != 0 ? E_INVALIDARG : S_OK;
+  if (SUCCEEDED(hr))
+    hr = CoGetClassObject(CLSID_CDeviceMoniker, CLSCTX_INPROC_SERVER, nullptr, IID_IParseDisplayName,
+                        reinterpret_cast<void**>(parser.GetAddressOf()));
+  if (hr == E_NOINTERFACE)
+    hr = CoCreateInstance(CLSID_CDeviceMoniker, nullptr, CLSCTX_INPROC_SERVER, IID_IParseDisplayName,
+                          reinterpret_cast<void**>(parser.ReleaseAndGetAddressOf()));
+  if (SUCCEEDED(hr))
+    hr = parser->ParseDisplayName(context.Get(), const_cast<LPOLESTR>(displayName), &eaten, &parsed);
+  if (FAILED(hr)) {
+    parsed.Reset();
+    eaten = 0;
+    hr = MkParseDisplayName(context.Get(), displayName, &eaten, &parsed);
+  }
   *moniker = parsed.Detach();
   return hr;
 }

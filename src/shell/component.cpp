@@ -13,6 +13,20 @@ constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002, for the camera and 
 
 WCHAR* Text(unsigned short* text) { return reinterpret_cast<WCHAR*>(text); }
 
+// Holds a reference to the object for the duration of a call that may run host code before it
+// returns (stopping the graph lets frames waiting for the host's thread through, and the host's
+// render handler may release the object meanwhile): the object then goes when the call ends.
+class CallReference {
+ public:
+  explicit CallReference(IUnknown* object) : m_object(object) { m_object->AddRef(); }
+  ~CallReference() { m_object->Release(); }
+  CallReference(const CallReference&) = delete;
+  CallReference& operator=(const CallReference&) = delete;
+
+ private:
+  IUnknown* m_object;
+};
+
 }  // namespace
 
 // ---- creation, identity and lifetime ----
@@ -74,11 +88,15 @@ STDMETHODIMP_(ULONG) CIZelvora::Release() { return m_pOuter->Release(); }
 
 // ---- IIZelvora ----
 
-STDMETHODIMP CIZelvora::LoadCamera(unsigned short* tcCameraName) { return m_Capture.LoadCamera(Text(tcCameraName)); }
+STDMETHODIMP CIZelvora::LoadCamera(unsigned short* tcCameraName) {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.LoadCamera(Text(tcCameraName));
+}
 
 STDMETHODIMP CIZelvora::SetLoadCameraName(unsigned short*) { return S_OK; }
 
 STDMETHODIMP CIZelvora::ReleaseCamera() {
+  CallReference call(static_cast<IIZelvora*>(this));
   OutputDebugStringW(L"release cooo");
   m_Capture.ReleaseCamera();
   return S_OK;
@@ -107,6 +125,7 @@ STDMETHODIMP CIZelvora::TakeSnap(unsigned short* tcFileName) {
 }
 
 STDMETHODIMP CIZelvora::StartCapture(unsigned short* tcFileName) {
+  CallReference call(static_cast<IIZelvora*>(this));
   if (!tcFileName) return E_POINTER;
   m_Capture.StartCapture(Text(tcFileName), 1.0);
   return S_OK;
@@ -119,12 +138,22 @@ STDMETHODIMP CIZelvora::SetCaptureMaxSize(unsigned long dwMegaSize) {
 
 STDMETHODIMP CIZelvora::SetCaptureMaxTime(unsigned long) { return m_Capture.AudioCaptured() ? S_OK : S_FALSE; }
 
-STDMETHODIMP CIZelvora::StopCapture() { return m_Capture.StopCapture(); }
+STDMETHODIMP CIZelvora::StopCapture() {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.StopCapture();
+}
 STDMETHODIMP CIZelvora::GraphPlay() { return m_Capture.GraphPlay(); }
-STDMETHODIMP CIZelvora::GraphPause() { return m_Capture.GraphPause(); }
-STDMETHODIMP CIZelvora::GraphStop() { return m_Capture.GraphStop(); }
+STDMETHODIMP CIZelvora::GraphPause() {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.GraphPause();
+}
+STDMETHODIMP CIZelvora::GraphStop() {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.GraphStop();
+}
 
 STDMETHODIMP CIZelvora::LoadCameraXY(unsigned short* tcName, int X, int Y) {
+  CallReference call(static_cast<IIZelvora*>(this));
   m_Capture.SetCaptureXY(X, Y);
   HRESULT hr = m_Capture.LoadCamera(Text(tcName));
   if (SUCCEEDED(hr)) return hr;
@@ -157,6 +186,7 @@ STDMETHODIMP CIZelvora::EnumSupportXy(unsigned short* tcFormat, unsigned short* 
 
 STDMETHODIMP CIZelvora::LoadCameraWithAudio(unsigned short* tcVideoName, unsigned long dwX, unsigned long dwY,
                                             unsigned short* tcAudioName) {
+  CallReference call(static_cast<IIZelvora*>(this));
   m_Capture.SetCaptureXY(static_cast<int>(dwX), static_cast<int>(dwY));
   HRESULT hr = m_Capture.LoadCameraWithAudio(Text(tcVideoName), Text(tcAudioName));
   if (SUCCEEDED(hr)) return hr;
@@ -170,6 +200,7 @@ STDMETHODIMP CIZelvora::SetNeedReleaseFrame(long bVal) {
 }
 
 STDMETHODIMP CIZelvora::StartCapture2(unsigned short* tcFileName, double deVolume) {
+  CallReference call(static_cast<IIZelvora*>(this));
   if (!tcFileName) return E_POINTER;
   m_Capture.StartCapture(Text(tcFileName), deVolume);
   return S_OK;

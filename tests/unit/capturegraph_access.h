@@ -53,6 +53,8 @@ class CaptureGraphTestAccess {
   auto& m_dwRotRegister() { return g.m_dwRotRegister; }
   auto& m_nCaptureX() { return g.m_nCaptureX; }
   auto& m_nCaptureY() { return g.m_nCaptureY; }
+  auto& m_nColorFormat() { return g.m_nColorFormat; }
+  auto& m_FrameCallback() { return g.m_FrameCallback; }
   auto& m_pAudioCapture() { return g.m_pAudioCapture; }
   auto& m_pGraph() { return g.m_pGraph; }
   auto& m_pMediaControl() { return g.m_pMediaControl; }
@@ -77,6 +79,7 @@ class CaptureGraphTestAccess {
   template <typename... A> auto GetStreamMediaType(A... args) { return g.GetStreamMediaType(args...); }
   template <typename... A> auto SetAudioInputLevel(A... args) { return g.SetAudioInputLevel(args...); }
   template <typename... A> auto FindMixerInputNames(A... args) { return g.FindMixerInputNames(args...); }
+  template <typename... A> auto BuildGrabberMediaType(A... args) { return g.BuildGrabberMediaType(args...); }
 
   static ComPtr<IMediaEventEx>& MediaEvent(CaptureGraph& g) { return g.m_pMediaEvent; }
   static ComPtr<IBaseFilter>& VideoCapture(CaptureGraph& g) { return g.m_pVideoCapture; }

@@ -1,0 +1,223 @@
+// A host that stops, pauses, reloads, releases or destroys the camera from the thread that owns
+// its render window — from inside the render message handler, or outside it while a frame waits
+// in the render message — must never hang. Every case runs many times on a fast camera under a
+// watchdog that fails the run instead of hanging it.
+#include <functional>
+#include <string>
+
+#include "dll_helpers.h"
+#include "preview_helpers.h"
+
+using namespace dlltest;
+using namespace previewtest;
+
+namespace {
+
+constexpr const wchar_t* kFastCamera = L"Zelvora Fast Camera";
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+
+class NoHang : public testing::Test {
+ protected:
+  void SetUp() override {
+    auto add = DevicesExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
+    ASSERT_NE(nullptr, add);
+    ASSERT_EQ(S_OK, add(ZVD_KIND_CAMERA, L"ZelvoraDev95 Fast", kFastCamera, L"YUY2 160x120@250", nullptr));
+    camera = CreateComponent();
+    ASSERT_NE(nullptr, camera.Get());
+    ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    CallbackCounter::Reset();
+    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
+  }
+  void TearDown() override {
+    camera.Reset();
+    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; }));
+    EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << LiveDeviceObjects();
+    auto remove = DevicesExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
+    if (remove) remove(ZVD_KIND_CAMERA, L"ZelvoraDev95 Fast");
+  }
+
+  HRESULT Load() { return camera->LoadCameraXY(W(kFastCamera), kWidth, kHeight); }
+
+  bool WaitFrames(LONG count) {
+    const LONG start = window.frames;
+    return PumpUntil(5000, [&] { return window.frames - start >= count; });
+  }
+
+  // Stops handling messages until the streaming thread waits in the render message for this
+  // thread.
+  void HoldMessages(DWORD) { EXPECT_TRUE(WaitForSentMessage(3000)); }
+
+  Watchdog watchdog{"no-hang test", 150};
+  RenderWindow window;
+  CallbackCounter callback;
+  ComPtr<IIZelvora> camera;
+};
+
+struct Action {
+  const char* name;
+  std::function<HRESULT(IIZelvora*)> call;
+  unsigned long stateAfter;
+};
+
+const Action kActions[] = {
+    {"GraphStop", [](IIZelvora* c) { return c->GraphStop(); }, 3},
+    {"GraphPause", [](IIZelvora* c) { return c->GraphPause(); }, 2},
+    {"ReleaseCamera", [](IIZelvora* c) { return c->ReleaseCamera(); }, 0},
+    // A load while running fails, so the object releases the camera and opens the first one.
+    {"LoadCameraXY", [](IIZelvora* c) { return c->LoadCameraXY(W(kFastCamera), 320, 240); }, 1},
+    {"GraphStop+LoadCamera",
+     [](IIZelvora* c) {
+       c->GraphStop();
+       return c->LoadCameraXY(W(kFastCamera), kWidth, kHeight);
+     },
+     1},
+};
+
+TEST_F(NoHang, OperationsFromInsideTheRenderHandler) {
+  for (const Action& action : kActions) {
+    SCOPED_TRACE(action.name);
+    for (int round = 0; round < 25; ++round) {
+      if (CameraState(camera.Get()) == 0) {
+        ASSERT_EQ(S_OK, Load());
+      } else {
+        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+      }
+      bool armed = true, done = false;
+      HRESULT result = E_UNEXPECTED;
+      unsigned before = 0, after = 0;
+      bool sameFrame = true;
+      window.onFrame = [&](const RenderFrame* frame) {
+        if (!armed) return;
+        armed = false;
+        const SeenFrame seen = Inspect(frame, false);
+        before = seen.decoded.frameNumber;
+        result = action.call(camera.Get());
+        // The record stays as it was while the handler goes on (stop, pause, release).
+        if (action.stateAfter != 1) {
+          const SeenFrame again = Inspect(frame, false);
+          sameFrame = again.decoded.valid && again.decoded.frameNumber == before;
+          after = again.decoded.frameNumber;
+        }
+        done = true;
+      };
+      ASSERT_TRUE(PumpUntil(10000, [&] { return done; })) << "round " << round;
+      window.onFrame = nullptr;
+      EXPECT_TRUE(SUCCEEDED(result)) << "round " << round;
+      EXPECT_EQ(action.stateAfter, CameraState(camera.Get())) << "round " << round;
+      EXPECT_TRUE(sameFrame) << "round " << round << ": frame " << before << " became " << after;
+      if (action.stateAfter == 1) {
+        EXPECT_TRUE(WaitFrames(3)) << "round " << round;
+      } else {
+        // Nothing flows any more.
+        PumpUntil(20);
+        const LONG settled = window.frames;
+        PumpUntil(60);
+        EXPECT_EQ(settled, window.frames) << "round " << round;
+      }
+    }
+  }
+  EXPECT_EQ(1, window.maxHandlerDepth);
+}
+
+TEST_F(NoHang, OperationsWhileAFrameWaitsForTheWindowThread) {
+  for (const Action& action : kActions) {
+    SCOPED_TRACE(action.name);
+    for (int round = 0; round < 25; ++round) {
+      if (CameraState(camera.Get()) == 0) {
+        ASSERT_EQ(S_OK, Load());
+      } else {
+        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+      }
+      ASSERT_TRUE(WaitFrames(2)) << "round " << round;
+      HoldMessages(15);  // a frame now waits in the render message for this thread
+      const LONG callbacks = CallbackCounter::frames;
+      EXPECT_TRUE(SUCCEEDED(action.call(camera.Get()))) << "round " << round;
+      EXPECT_EQ(action.stateAfter, CameraState(camera.Get())) << "round " << round;
+      if (action.stateAfter == 1) {
+        EXPECT_TRUE(WaitFrames(2)) << "round " << round;
+        EXPECT_GT(CallbackCounter::frames, callbacks);
+      }
+    }
+  }
+}
+
+TEST_F(NoHang, TheHandlerMayStopWhileTheThreadIsStoppingAlready) {
+  // The thread stops the graph while a frame waits; letting that frame through runs the handler,
+  // which pauses, reloads or releases in turn.
+  for (const Action& nested : kActions) {
+    SCOPED_TRACE(nested.name);
+    for (int round = 0; round < 10; ++round) {
+      if (CameraState(camera.Get()) == 0) {
+        ASSERT_EQ(S_OK, Load());
+      } else {
+        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+      }
+      ASSERT_TRUE(WaitFrames(2));
+      bool armed = true;
+      window.onFrame = [&](const RenderFrame*) {
+        if (!armed) return;
+        armed = false;
+        EXPECT_TRUE(SUCCEEDED(nested.call(camera.Get())));
+      };
+      HoldMessages(15);
+      EXPECT_TRUE(SUCCEEDED(camera->GraphStop()));
+      window.onFrame = nullptr;
+      const unsigned long state = CameraState(camera.Get());
+      EXPECT_NE(1u, state) << "round " << round;  // nothing runs after the outer stop
+    }
+  }
+}
+
+TEST_F(NoHang, DestroyingTheObjectFromInsideTheHandlerAndWhileAFrameWaits) {
+  for (int round = 0; round < 20; ++round) {
+    if (!camera) {
+      camera = CreateComponent();
+      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    }
+    ASSERT_EQ(S_OK, Load());
+    ASSERT_TRUE(WaitFrames(2));
+    if (round % 2 == 0) {
+      // The last reference goes inside the render message.
+      bool done = false;
+      window.onFrame = [&](const RenderFrame*) {
+        if (done) return;
+        done = true;
+        camera.Reset();
+      };
+      ASSERT_TRUE(PumpUntil(10000, [&] { return done; }));
+      window.onFrame = nullptr;
+    } else {
+      HoldMessages(15);
+      camera.Reset();
+    }
+    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << "round " << round;
+    EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << "round " << round;
+  }
+}
+
+TEST_F(NoHang, ReleasingTheObjectWhileItLetsAFrameThroughIsSafe) {
+  // The handler drops the host's last reference while the object is stopping the graph itself.
+  for (int round = 0; round < 10; ++round) {
+    if (!camera) {
+      camera = CreateComponent();
+      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    }
+    ASSERT_EQ(S_OK, Load());
+    ASSERT_TRUE(WaitFrames(2));
+    IIZelvora* raw = camera.Get();
+    bool released = false;
+    window.onFrame = [&](const RenderFrame*) {
+      if (released) return;
+      released = true;
+      camera.Reset();
+    };
+    HoldMessages(15);
+    EXPECT_TRUE(SUCCEEDED(raw->GraphStop()));  // the call keeps the object until it returns
+    window.onFrame = nullptr;
+    if (!released) camera.Reset();  // the frame had been handled before the stop
+    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << "round " << round;
+  }
+}
+
+}  // namespace
