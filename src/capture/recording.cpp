@@ -36,6 +36,7 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
   // GraphStop leaves a paused graph paused, but the capture streams connect only in a stopped
   // graph: stop it too. It runs again with the recording, as a stopped one does.
   if (m_dwCameraState == CameraState::Paused && m_pMediaControl) {
+    DeliveryGateClosed gate(m_FrameCallback);  // no frame may wait for this thread meanwhile
     hr = m_pMediaControl->Stop();
     if (FAILED(hr)) return hr;
     m_dwCameraState = CameraState::Stopped;
