@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dll_helpers.h"
+#include "preview_helpers.h"
 #include "testdevices.h"
 
 using namespace dlltest;
@@ -322,34 +323,55 @@ TEST_F(Recording, ASecondStartEndsTheFirstRecordingAndLongNamesAreCutTo259Units)
   EXPECT_GT(two.Number("Audio Input 01", "samples"), 0) << two.text;
 }
 
-std::atomic<long> g_windowFrames(0);
-LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == 0x13A8) ++g_windowFrames;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
+TEST_F(Recording, StartsAndStopsFromTheRenderWindowsThreadNeverHang) {
+  // The thread that owns the render window starts and stops recordings from inside the render
+  // message handler, and outside it while a frame waits in the render message.
+  testsupport::Watchdog watchdog{"recording from the render window's thread", 120};
+  previewtest::RenderWindow window;
+  ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  auto framesFlow = [&] {
+    const LONG start = window.frames;
+    return previewtest::PumpUntil(3000, [&] { return window.frames - start >= 3; });
+  };
+  ASSERT_TRUE(framesFlow());
 
-TEST_F(Recording, StartsAndStopsWhileFramesAreSentToTheRenderWindowNeverHang) {
-  // Frames are sent to this thread's window from the streaming thread while this thread stops
-  // the graph for every start and stop.
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = FrameWindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"ZelvoraRecordingTestFrames";
-  RegisterClassW(&windowClass);
-  HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              windowClass.hInstance, nullptr);
-  ASSERT_NE(nullptr, window);
-  ASSERT_EQ(S_OK, camera->SetRenderWnd(window));
-  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 640, 480, W(ZVD_MICROPHONE_MAIN)));
-  ASSERT_TRUE(WaitUntil([] { return g_windowFrames.load() > 3; }, 3000));
-  for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(S_OK, camera->StartCapture(W(File(L"window" + std::to_wstring(i) + L".wmv").c_str())));
-    const long sent = g_windowFrames.load();
-    ASSERT_TRUE(WaitUntil([&] { return g_windowFrames.load() > sent + 2; }, 3000)) << i;
-    ASSERT_EQ(S_OK, camera->StopCapture()) << i;
+  std::vector<std::wstring> recorded;
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    const bool start = round % 2 == 0;
+    const std::wstring path = File(L"window" + std::to_wstring(round) + L".wmv");
+    auto act = [&] { return start ? camera->StartCapture(W(path.c_str())) : camera->StopCapture(); };
+    if (start) recorded.push_back(path);
+
+    // Inside the handler.
+    bool armed = true, done = false;
+    HRESULT result = E_UNEXPECTED;
+    window.onFrame = [&](const RenderFrame*) {
+      if (!armed) return;
+      armed = false;
+      result = act();
+      done = true;
+    };
+    ASSERT_TRUE(previewtest::PumpUntil(10000, [&] { return done; }));
+    window.onFrame = nullptr;
+    EXPECT_EQ(S_OK, result);
+    EXPECT_EQ(1u, State());
+    ASSERT_TRUE(framesFlow());
+
+    // Outside it, while a frame waits for this thread.
+    ASSERT_TRUE(previewtest::WaitForSentMessage(3000));
+    EXPECT_EQ(S_OK, start ? camera->StopCapture() : camera->StartCapture(W(File(L"held.wmv").c_str())));
+    EXPECT_EQ(1u, State());
+    ASSERT_TRUE(framesFlow());
+    if (!start) ASSERT_EQ(S_OK, camera->StopCapture());
   }
-  EXPECT_EQ(S_OK, camera->ReleaseCamera());
-  DestroyWindow(window);
+  EXPECT_EQ(1, window.maxHandlerDepth);
+  for (const std::wstring& path : recorded) {
+    const WriterRecord record = ReadRecord(path);
+    ASSERT_TRUE(record.exists);
+    EXPECT_GT(record.Number("Video Input 01", "samples"), 0) << record.text;
+  }
 }
 
 TEST_F(Recording, FailedStartsAreSOkAtTheInterfaceAndStopCaptureRunsThePreviewAgain) {
