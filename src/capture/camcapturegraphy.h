@@ -7,7 +7,9 @@
 #include <wmsdkidl.h>
 #include <wrl/client.h>
 
+#include "capture/audiomixer.h"
 #include "capture/capturetypes.h"
+#include "capture/wmprofile.h"
 #include "media/dshowids.h"
 #include "capture/framecallback.h"
 #include "devices/deviceenumerator.h"
@@ -98,6 +100,16 @@ class CaptureGraph {
   HRESULT AddGraphToRot();
   void RemoveGraphFromRot();
 
+  // Recording: the writer and its profile.
+  HRESULT ConfigureRecordingWriter();
+  HRESULT BuildRecordingProfile(BOOL withAudio, int width, int height);
+  BOOL FindCodecFormat(IWMProfileManager* manager, REFGUID majorType, REFGUID subtype, WM_MEDIA_TYPE** record);
+  HRESULT GetStreamMediaType(IWMMediaProps* props, WM_MEDIA_TYPE** record);
+  // Recording: the audio input and the writer's removal.
+  HRESULT SetAudioInputLevel(IBaseFilter* audioFilter, double level);
+  MMRESULT FindMixerInputNames(WCHAR* longName, UINT longChars, WCHAR* shortName, UINT shortChars);
+  HRESULT RemoveRecordingWriter();
+
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   CaptureBuilder m_Builder;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
@@ -129,6 +141,9 @@ class CaptureGraph {
   int m_nCaptureX = 640;
   int m_nCaptureY = 480;
   BOOL m_bAudioCaptured = FALSE;
+  // Platform services of the recording, replaceable for tests (not owned).
+  WmRuntime* m_pWmRuntime = &SystemWmRuntime();
+  AudioMixerApi* m_pMixer = &SystemAudioMixer();
 };
 
 }  // namespace zelvora

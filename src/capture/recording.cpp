@@ -1,11 +1,172 @@
-// Recording the camera (and microphone) into a Windows Media file.
+// Recording the camera (and microphone) into a Windows Media file while the preview runs on.
 #include "capture/camcapturegraphy.h"
 
-namespace zelvora {
+#include <uuids.h>
+#include <wchar.h>
 
-// Built with the recording work.
-HRESULT CaptureGraph::StartCapture(const WCHAR*, double) { return E_NOTIMPL; }
-HRESULT CaptureGraph::StopCapture() { return E_NOTIMPL; }
-HRESULT CaptureGraph::SetCaptureMaxSize(unsigned long) { return E_NOTIMPL; }
+using Microsoft::WRL::ComPtr;
+
+namespace zelvora {
+namespace {
+
+// Copies at most `sourceChars` units of `source` (fewer at its terminator) into `target`, cut to
+// `capacity` - 1 units and always terminated.
+void CopyText(WCHAR* target, size_t capacity, const WCHAR* source, size_t sourceChars) {
+  if (!target || capacity == 0) return;
+  size_t length = wcsnlen(source, sourceChars);
+  if (length > capacity - 1) length = capacity - 1;
+  wmemcpy(target, source, length);
+  target[length] = 0;
+}
+
+// An input named like the mixer's line; an empty line name names nothing.
+bool SameName(const WCHAR* pinName, const WCHAR* lineName) {
+  return lineName[0] != 0 && wcscmp(pinName, lineName) == 0;
+}
+
+}  // namespace
+
+HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
+  m_bCapturing = TRUE;
+  m_bAudioCaptured = FALSE;
+  if (fileName) CopyText(m_tcCaptureFile, kTextLength, fileName, kTextLength - 1);
+
+  HRESULT hr = GraphStop();
+  if (FAILED(hr)) return hr;
+  // GraphStop leaves a paused graph paused, but the capture streams connect only in a stopped
+  // graph: stop it too. It runs again with the recording, as a stopped one does.
+  if (m_dwCameraState == CameraState::Paused && m_pMediaControl) {
+    DeliveryGateClosed gate(m_FrameCallback);  // no frame may wait for this thread meanwhile
+    hr = m_pMediaControl->Stop();
+    if (FAILED(hr)) return hr;
+    m_dwCameraState = CameraState::Stopped;
+  }
+  // A recording still in the graph (running, or left by a start that failed) ends here: the
+  // graph never holds two writers, and the capture pins are free for the new one.
+  hr = RemoveRecordingWriter();
+  if (FAILED(hr)) return hr;
+  hr = ConfigureRecordingWriter();
+  if (FAILED(hr)) return hr;
+
+  if (m_pVideoCapture) {
+    hr = m_Builder.RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, m_pVideoCapture.Get(), nullptr,
+                                m_pAsfWriter.Get());
+    if (FAILED(hr))
+      hr = m_Builder.RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pVideoCapture.Get(), nullptr,
+                                  m_pAsfWriter.Get());
+    if (FAILED(hr)) return hr;
+  }
+  if (m_pAudioCapture) {
+    SetAudioInputLevel(m_pAudioCapture.Get(), volume);  // never fails a recording
+    hr = m_Builder.RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, m_pAudioCapture.Get(), nullptr,
+                                m_pAsfWriter.Get());
+    if (FAILED(hr)) return hr;
+    m_bAudioCaptured = TRUE;
+  }
+
+  hr = GraphPlay();
+  if (FAILED(hr)) return hr;
+  return S_OK;
+}
+
+HRESULT CaptureGraph::StopCapture() {
+  m_bCapturing = FALSE;
+  HRESULT hr = GraphStop();
+  if (FAILED(hr)) return hr;
+  hr = RemoveRecordingWriter();
+  if (FAILED(hr)) return hr;
+  hr = GraphPlay();
+  if (FAILED(hr)) return hr;
+  return S_OK;
+}
+
+HRESULT CaptureGraph::RemoveRecordingWriter() {
+  if (m_pAsfWriter) {
+    if (!m_pGraph) return E_POINTER;
+    // Removing the filter disconnects its inputs; on failure it stays where it is.
+    HRESULT hr = m_pGraph->RemoveFilter(m_pAsfWriter.Get());
+    if (FAILED(hr)) return hr;
+    m_pAsfWriter.Reset();
+  }
+  m_pFileSink.Reset();
+  return S_OK;
+}
+
+HRESULT CaptureGraph::SetCaptureMaxSize(unsigned long megaBytes) {
+  // Kept for the host; nothing enforces it.
+  m_bLimitByTime = FALSE;
+  m_bLimitBySize = TRUE;
+  m_dwMaxMegaSize = megaBytes;
+  return S_OK;
+}
+
+HRESULT CaptureGraph::SetAudioInputLevel(IBaseFilter* audioFilter, double level) {
+  if (!audioFilter) return E_POINTER;
+  WCHAR longName[kTextLength] = {};
+  WCHAR shortName[kTextLength] = {};
+  FindMixerInputNames(longName, kTextLength, shortName, kTextLength);  // no line found: both stay empty
+
+  ComPtr<IEnumPins> pins;
+  HRESULT hr = audioFilter->EnumPins(&pins);
+  if (FAILED(hr)) return hr;
+  if (!pins) return E_UNEXPECTED;
+  pins->Reset();
+  ComPtr<IPin> pin;
+  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK && pin) {
+    PIN_DIRECTION direction;
+    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT) continue;
+    PIN_INFO info;
+    if (FAILED(pin->QueryPinInfo(&info))) continue;
+    // The pin information carries a reference to the filter. (MinGW's ComPtr::Attach adds a
+    // reference of its own, so the reference is handed over through the address.)
+    ComPtr<IBaseFilter> owner;
+    *owner.GetAddressOf() = info.pFilter;
+    info.achName[MAX_PIN_NAME - 1] = 0;
+    ComPtr<IAMAudioInputMixer> mixer;
+    if (FAILED(pin->QueryInterface(IID_IAMAudioInputMixer, reinterpret_cast<void**>(mixer.GetAddressOf()))) || !mixer)
+      continue;
+    // Only the input named like the mixer's microphone or line source is heard.
+    if (SameName(info.achName, longName) || SameName(info.achName, shortName)) {
+      mixer->put_Enable(TRUE);
+      mixer->put_MixLevel(level);
+    } else {
+      mixer->put_Enable(FALSE);
+    }
+  }
+  return S_OK;
+}
+
+MMRESULT CaptureGraph::FindMixerInputNames(WCHAR* longName, UINT longChars, WCHAR* shortName, UINT shortChars) {
+  HMIXER mixer = nullptr;
+  MMRESULT result = m_pMixer->Open(&mixer, 0, 0, 0, 0);
+  if (result != MMSYSERR_NOERROR) return result;
+
+  MIXERLINEW line;
+  ZeroMemory(&line, sizeof(line));
+  line.cbStruct = sizeof(line);
+  line.dwDestination = 0;
+  result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line, MIXER_GETLINEINFOF_DESTINATION);
+  DWORD sources = line.cConnections;
+  if (result != MMSYSERR_NOERROR || sources == 0 || sources > 100) sources = 100;
+
+  for (DWORD source = 0; source < sources; ++source) {
+    ZeroMemory(&line, sizeof(line));
+    line.cbStruct = sizeof(line);
+    line.dwDestination = 0;
+    line.dwSource = source;
+    result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line, MIXER_GETLINEINFOF_SOURCE);
+    if (result != MMSYSERR_NOERROR) break;
+    if (line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE ||
+        line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_LINE) {
+      CopyText(longName, longChars, line.szName, MIXER_LONG_NAME_CHARS);
+      CopyText(shortName, shortChars, line.szShortName, MIXER_SHORT_NAME_CHARS);
+      break;
+    }
+  }
+  m_pMixer->Close(mixer);
+  return result;
+}
+
+static_assert(sizeof(void*) != 4 || sizeof(MIXERLINEW) == 280, "MIXERLINEW is 280 bytes");
 
 }  // namespace zelvora

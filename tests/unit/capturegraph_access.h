@@ -62,8 +62,23 @@ class CaptureGraphTestAccess {
   auto& m_pVideoCapture() { return g.m_pVideoCapture; }
   auto& m_pVideoRenderer() { return g.m_pVideoRenderer; }
   auto& m_tcCaptureFile() { return g.m_tcCaptureFile; }
+  auto& m_pAsfWriter() { return g.m_pAsfWriter; }
+  auto& m_pFileSink() { return g.m_pFileSink; }
+  auto& m_pProfile() { return g.m_pProfile; }
+  auto& m_pWmRuntime() { return g.m_pWmRuntime; }
+  auto& m_pMixer() { return g.m_pMixer; }
+  auto& m_bLimitBySize() { return g.m_bLimitBySize; }
+  auto& m_bLimitByTime() { return g.m_bLimitByTime; }
+  auto& m_dwMaxMegaSize() { return g.m_dwMaxMegaSize; }
+  auto& m_dwMaxTime() { return g.m_dwMaxTime; }
   template <typename... A> auto AddGraphToRot(A... args) { return g.AddGraphToRot(args...); }
   template <typename... A> auto RemoveAllFilters(A... args) { return g.RemoveAllFilters(args...); }
+  template <typename... A> auto ConfigureRecordingWriter(A... args) { return g.ConfigureRecordingWriter(args...); }
+  template <typename... A> auto BuildRecordingProfile(A... args) { return g.BuildRecordingProfile(args...); }
+  template <typename... A> auto FindCodecFormat(A... args) { return g.FindCodecFormat(args...); }
+  template <typename... A> auto GetStreamMediaType(A... args) { return g.GetStreamMediaType(args...); }
+  template <typename... A> auto SetAudioInputLevel(A... args) { return g.SetAudioInputLevel(args...); }
+  template <typename... A> auto FindMixerInputNames(A... args) { return g.FindMixerInputNames(args...); }
   template <typename... A> auto BuildGrabberMediaType(A... args) { return g.BuildGrabberMediaType(args...); }
 
   static ComPtr<IMediaEventEx>& MediaEvent(CaptureGraph& g) { return g.m_pMediaEvent; }

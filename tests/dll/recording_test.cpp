@@ -1,0 +1,414 @@
+// Recording through the registered component: the virtual camera and microphone, the stand-in
+// WM ASF Writer's record of what reached it, and the preview that runs on beside the recording.
+#include <windows.h>
+#include <strmif.h>
+#include <uuids.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dll_helpers.h"
+#include "preview_helpers.h"
+#include "testdevices.h"
+
+using namespace dlltest;
+
+namespace {
+
+std::atomic<long> g_frames(0);
+void __cdecl CountFrame(RenderFrame*, int, int) { ++g_frames; }
+unsigned long g_frameCell = 0;  // the host variable that holds the callback's address
+
+// Waits up to `ms` for `done()`, pumping messages.
+template <typename Pred>
+bool WaitUntil(Pred done, DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > ms) return false;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+  return true;
+}
+
+// Frames keep reaching the host's callback.
+bool FramesFlow(long count = 5, DWORD ms = 3000) {
+  const long start = g_frames.load();
+  return WaitUntil([&] { return g_frames.load() >= start + count; }, ms);
+}
+
+// No frame for a while.
+bool FramesStopped() {
+  Sleep(150);  // a frame on its way may still arrive
+  const long start = g_frames.load();
+  Sleep(300);
+  return g_frames.load() == start;
+}
+
+// The camera graph of this process, from the running object table.
+ComPtr<IFilterGraph> CameraGraph() {
+  ComPtr<IRunningObjectTable> table;
+  ComPtr<IEnumMoniker> monikers;
+  ComPtr<IBindCtx> context;
+  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
+      FAILED(CreateBindCtx(0, &context)))
+    return nullptr;
+  wchar_t pid[16];
+  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    LPOLESTR name = nullptr;
+    if (FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name))) continue;
+    const bool ours = wcsstr(name, L"FilterGraph") && wcsstr(name, pid);
+    CoTaskMemFree(name);
+    ComPtr<IUnknown> object;
+    ComPtr<IFilterGraph> graph;
+    if (ours && SUCCEEDED(table->GetObject(moniker.Get(), &object)) && SUCCEEDED(object.As(&graph))) return graph;
+  }
+  return nullptr;
+}
+
+// The writers in the camera graph.
+std::vector<ComPtr<IBaseFilter>> Writers() {
+  std::vector<ComPtr<IBaseFilter>> writers;
+  ComPtr<IFilterGraph> graph = CameraGraph();
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters))) return writers;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    CLSID clsid = GUID_NULL;
+    if (SUCCEEDED(filter->GetClassID(&clsid)) && IsEqualGUID(clsid, CLSID_WMAsfWriter)) writers.push_back(filter);
+  }
+  return writers;
+}
+
+// Whether the writer's input pin of that name is connected.
+bool InputConnected(IBaseFilter* writer, const wchar_t* pinName) {
+  ComPtr<IPin> pin, peer;
+  return writer && SUCCEEDED(writer->FindPin(pinName, &pin)) && SUCCEEDED(pin->ConnectedTo(&peer)) && peer;
+}
+
+// The stand-in writer's record: its "input" lines by pin name, as key=value maps.
+struct WriterRecord {
+  bool exists = false;
+  std::string text;
+  std::map<std::string, std::map<std::string, std::string>> inputs;
+  long long Number(const std::string& pin, const std::string& key) const {
+    auto input = inputs.find(pin);
+    if (input == inputs.end()) return -1;
+    auto value = input->second.find(key);
+    return value == input->second.end() ? -1 : atoll(value->second.c_str());
+  }
+};
+
+WriterRecord ReadRecord(const std::wstring& path) {
+  WriterRecord record;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return record;
+  record.exists = true;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) record.text.append(buffer, read);
+  CloseHandle(file);
+  std::istringstream lines(record.text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, 6, "input ") != 0) continue;
+    const size_t open = line.find("pin=\""), close = line.find('"', open + 5);
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::map<std::string, std::string>& values = record.inputs[line.substr(open + 5, close - open - 5)];
+    std::istringstream words(line.substr(close + 1));
+    std::string word;
+    while (words >> word) {
+      const size_t eq = word.find('=');
+      if (eq != std::string::npos) values[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+  }
+  return record;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The live virtual microphone's control interface.
+ComPtr<IZelvoraDeviceControl> LiveMicrophone() {
+  HMODULE module = GetModuleHandleW(ZVD_DLL_NAME);
+  auto live = module ? reinterpret_cast<ZvdGetLiveDevicesFn>(
+                           reinterpret_cast<void*>(GetProcAddress(module, "ZvdGetLiveDevices")))
+                     : nullptr;
+  if (!live) return nullptr;
+  IZelvoraDeviceControl* devices[16] = {};
+  ULONG count = 0;
+  ComPtr<IZelvoraDeviceControl> microphone;
+  if (SUCCEEDED(live(devices, 16, &count))) {
+    for (ULONG i = 0; i < count && i < 16; ++i) {
+      ULONG kind = 0;
+      if (!microphone && SUCCEEDED(devices[i]->GetIdentity(&kind, nullptr, 0)) && kind == ZVD_KIND_MICROPHONE)
+        microphone = devices[i];
+      devices[i]->Release();
+    }
+  }
+  return microphone;
+}
+
+class Recording : public testing::Test {
+ protected:
+  void SetUp() override {
+    WCHAR temp[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+    folder = std::wstring(temp) + L"zelvora-rec-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    camera = CreateComponent();
+    ASSERT_NE(nullptr, camera.Get());
+    g_frameCell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&CountFrame));
+    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&g_frameCell));
+  }
+  void TearDown() override {
+    camera.Reset();
+    for (const std::wstring& file : files) DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
+  std::wstring File(const std::wstring& name) {
+    files.push_back(folder + L"\\" + name);
+    return files.back();
+  }
+  unsigned long State() {
+    unsigned long state = 99;
+    camera->GetCurrentCameraState(&state);
+    return state;
+  }
+
+  std::wstring folder;
+  std::vector<std::wstring> files;
+  ComPtr<IIZelvora> camera;
+};
+
+TEST_F(Recording, CameraAndMicrophoneAreRecordedWhileThePreviewRunsOn) {
+  EXPECT_EQ(S_FALSE, camera->SetCaptureMaxTime(0)) << "no recording yet";
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 640, 480, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+
+  const std::wstring path = File(L"both.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture2(W(path.c_str()), 0.6));
+  EXPECT_EQ(S_OK, camera->SetCaptureMaxTime(0)) << "the recording has audio";
+  EXPECT_EQ(S_OK, camera->SetCaptureMaxSize(1));
+  std::vector<ComPtr<IBaseFilter>> writers = Writers();
+  ASSERT_EQ(1u, writers.size());
+  EXPECT_TRUE(InputConnected(writers[0].Get(), L"Video Input 01"));
+  EXPECT_TRUE(InputConnected(writers[0].Get(), L"Audio Input 01"));
+  writers.clear();
+  EXPECT_TRUE(FramesFlow(15)) << "the preview goes on while recording";
+  EXPECT_EQ(S_OK, camera->IsPlaying());
+
+  // Wine's mixer 0 has no microphone or line source: every input of the microphone is off.
+  ComPtr<IZelvoraDeviceControl> microphone = LiveMicrophone();
+  ASSERT_NE(nullptr, microphone.Get());
+  ULONG inputs = 0;
+  ASSERT_EQ(S_OK, microphone->GetMixerInputCount(&inputs));
+  EXPECT_EQ(3u, inputs);
+  for (ULONG i = 0; i < inputs; ++i) {
+    ZvdMixerInput input = {};
+    ASSERT_EQ(S_OK, microphone->GetMixerInput(i, &input));
+    EXPECT_FALSE(input.enabled) << i;
+    EXPECT_EQ(0u, input.mixLevelCalls) << i;
+  }
+  microphone.Reset();
+
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_TRUE(Writers().empty()) << "the writer left the graph";
+  EXPECT_EQ(S_OK, camera->IsPlaying());
+  EXPECT_EQ(1u, State());
+  EXPECT_TRUE(FramesFlow()) << "the preview runs on";
+  EXPECT_EQ(S_OK, camera->SetCaptureMaxTime(0)) << "still the last recording's answer";
+
+  // The size limit of one megabyte stopped nothing: the record holds far more.
+  const WriterRecord record = ReadRecord(path);
+  ASSERT_TRUE(record.exists);
+  EXPECT_NE(std::string::npos, record.text.find("ZELVORA-ASF-STANDIN 1")) << record.text;
+  EXPECT_EQ(1, record.Number("Video Input 01", "connected")) << record.text;
+  EXPECT_EQ(1, record.Number("Audio Input 01", "connected")) << record.text;
+  EXPECT_GT(record.Number("Video Input 01", "samples"), 10) << record.text;
+  EXPECT_GT(record.Number("Audio Input 01", "samples"), 2) << record.text;
+  EXPECT_GT(record.Number("Video Input 01", "bytes"), 1 << 20) << record.text;
+  EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
+}
+
+TEST_F(Recording, VideoOnlyRecordingAnswersSFalseForTheTimeLimit) {
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 640, 480));
+  ASSERT_TRUE(FramesFlow());
+  const std::wstring path = File(L"video.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
+  EXPECT_EQ(S_FALSE, camera->SetCaptureMaxTime(0));
+  std::vector<ComPtr<IBaseFilter>> writers = Writers();
+  ASSERT_EQ(1u, writers.size());
+  EXPECT_TRUE(InputConnected(writers[0].Get(), L"Video Input 01")) << "through the preview's Smart Tee";
+  writers.clear();
+  // Wine's runtime cannot build the profile (no empty profiles), so the writer keeps its two
+  // default inputs and, with the audio one free, refuses to run: an abort event and no file,
+  // while the preview goes on.
+  unsigned long event = 0;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        unsigned long detail = 0;
+        return SUCCEEDED(camera->OnGraphError(&event, &detail)) && event == 3;
+      },
+      2000));
+  EXPECT_TRUE(FramesFlow());
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_TRUE(Writers().empty());
+  EXPECT_EQ(S_FALSE, camera->SetCaptureMaxTime(0));
+  EXPECT_TRUE(FramesFlow());
+  EXPECT_FALSE(FileExists(path));
+}
+
+TEST_F(Recording, TheTwoPinCameraRecordsFromItsCaptureAndPreviewsFromItsPreviewPin) {
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_PREVIEW), 640, 480, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+  const std::wstring path = File(L"twopin.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
+  EXPECT_TRUE(FramesFlow(10));
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_TRUE(FramesFlow());
+
+  const WriterRecord record = ReadRecord(path);
+  ASSERT_TRUE(record.exists);
+  EXPECT_GT(record.Number("Video Input 01", "samples"), 3) << record.text;
+  EXPECT_GT(record.Number("Audio Input 01", "samples"), 0) << record.text;
+}
+
+TEST_F(Recording, AStartFromAPausedPreviewRecordsAndRunsThePreviewAgain) {
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+  ASSERT_TRUE(SUCCEEDED(camera->GraphPause()));
+  ASSERT_EQ(2u, State());
+  const std::wstring path = File(L"paused.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
+  EXPECT_EQ(1u, State());
+  EXPECT_TRUE(FramesFlow(5));
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  const WriterRecord record = ReadRecord(path);
+  ASSERT_TRUE(record.exists);
+  EXPECT_GT(record.Number("Video Input 01", "samples"), 0) << record.text;
+  EXPECT_GT(record.Number("Audio Input 01", "samples"), 0) << record.text;
+}
+
+TEST_F(Recording, ASecondStartEndsTheFirstRecordingAndLongNamesAreCutTo259Units) {
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+  const std::wstring first = File(L"first.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture(W(first.c_str())));
+  ASSERT_TRUE(FramesFlow(5));
+
+  // 300 units: the file is named by the first 259.
+  std::wstring longName = folder + L"\\";
+  longName.append(300 - longName.size(), L'r');
+  const std::wstring cut = longName.substr(0, 259);
+  files.push_back(cut);
+  ASSERT_EQ(S_OK, camera->StartCapture(W(longName.c_str())));
+  EXPECT_EQ(1u, Writers().size()) << "never two writers in the graph";
+  ASSERT_TRUE(FramesFlow(5));
+  ASSERT_EQ(S_OK, camera->StopCapture());
+
+  const WriterRecord one = ReadRecord(first);
+  ASSERT_TRUE(one.exists) << "the first recording was ended and written";
+  EXPECT_GT(one.Number("Video Input 01", "samples"), 0) << one.text;
+  const WriterRecord two = ReadRecord(cut);
+  ASSERT_TRUE(two.exists);
+  EXPECT_GT(two.Number("Video Input 01", "samples"), 0) << two.text;
+  EXPECT_GT(two.Number("Audio Input 01", "samples"), 0) << two.text;
+}
+
+TEST_F(Recording, StartsAndStopsFromTheRenderWindowsThreadNeverHang) {
+  // The thread that owns the render window starts and stops recordings from inside the render
+  // message handler, and outside it while a frame waits in the render message.
+  testsupport::Watchdog watchdog{"recording from the render window's thread", 120};
+  previewtest::RenderWindow window;
+  ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  auto framesFlow = [&] {
+    const LONG start = window.frames;
+    return previewtest::PumpUntil(3000, [&] { return window.frames - start >= 3; });
+  };
+  ASSERT_TRUE(framesFlow());
+
+  std::vector<std::wstring> recorded;
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    const bool start = round % 2 == 0;
+    const std::wstring path = File(L"window" + std::to_wstring(round) + L".wmv");
+    auto act = [&] { return start ? camera->StartCapture(W(path.c_str())) : camera->StopCapture(); };
+    if (start) recorded.push_back(path);
+
+    // Inside the handler.
+    bool armed = true, done = false;
+    HRESULT result = E_UNEXPECTED;
+    window.onFrame = [&](const RenderFrame*) {
+      if (!armed) return;
+      armed = false;
+      result = act();
+      done = true;
+    };
+    ASSERT_TRUE(previewtest::PumpUntil(10000, [&] { return done; }));
+    window.onFrame = nullptr;
+    EXPECT_EQ(S_OK, result);
+    EXPECT_EQ(1u, State());
+    ASSERT_TRUE(framesFlow());
+
+    // Outside it, while a frame waits for this thread.
+    ASSERT_TRUE(previewtest::WaitForSentMessage(3000));
+    EXPECT_EQ(S_OK, start ? camera->StopCapture() : camera->StartCapture(W(File(L"held.wmv").c_str())));
+    EXPECT_EQ(1u, State());
+    ASSERT_TRUE(framesFlow());
+    if (!start) ASSERT_EQ(S_OK, camera->StopCapture());
+  }
+  EXPECT_EQ(1, window.maxHandlerDepth);
+  for (const std::wstring& path : recorded) {
+    const WriterRecord record = ReadRecord(path);
+    ASSERT_TRUE(record.exists);
+    EXPECT_GT(record.Number("Video Input 01", "samples"), 0) << record.text;
+  }
+}
+
+TEST_F(Recording, FailedStartsAreSOkAtTheInterfaceAndStopCaptureRunsThePreviewAgain) {
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+
+  // Without a recording StopCapture stops and runs the graph.
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_EQ(S_OK, camera->IsPlaying());
+  EXPECT_TRUE(FramesFlow());
+
+  // An empty name: nothing recorded, the preview stopped.
+  EXPECT_EQ(S_OK, camera->StartCapture(W(L"")));
+  EXPECT_EQ(E_FAIL, camera->IsPlaying());
+  EXPECT_EQ(3u, State());
+  EXPECT_TRUE(Writers().empty());
+  EXPECT_TRUE(FramesStopped());
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_TRUE(FramesFlow());
+
+  // A folder that does not exist: no file. The writer fails to start; Wine's graph starts its
+  // filters after Run has returned and reports that failure at the next Stop, which still
+  // stops the graph. A second StopCapture then removes the writer and runs the preview.
+  const std::wstring missing = folder + L"\\no such folder\\x.wmv";
+  EXPECT_EQ(S_OK, camera->StartCapture(W(missing.c_str())));
+  const HRESULT stopped = camera->StopCapture();
+  if (stopped != S_OK) {
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), stopped);
+    EXPECT_EQ(S_OK, camera->StopCapture());
+  }
+  EXPECT_FALSE(FileExists(missing));
+  EXPECT_TRUE(Writers().empty());
+  EXPECT_EQ(S_OK, camera->IsPlaying());
+  EXPECT_TRUE(FramesFlow());
+
+  EXPECT_EQ(E_POINTER, camera->StartCapture(nullptr));
+  EXPECT_EQ(E_POINTER, camera->StartCapture2(nullptr, 1.0));
+}
+
+}  // namespace

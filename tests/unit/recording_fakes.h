@@ -1,0 +1,435 @@
+#pragma once
+
+// Filters that really connect, for recording tests in a platform filter graph: capture sources
+// with a capture output pin, a microphone whose input pins are mixer inputs, a WM ASF Writer
+// with a file sink and profile configuration, and an audio mixer of the test's choosing.
+
+#include <windows.h>
+#include <strmif.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/audiomixer.h"
+#include "com_fakes.h"
+#include "media/dshowids.h"
+
+namespace recfake {
+
+using Microsoft::WRL::ComPtr;
+
+#define RECFAKE_REFCOUNT()                                                        \
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
+  STDMETHODIMP_(ULONG) Release() override {                                     \
+    LONG refs = InterlockedDecrement(&m_refs);                                  \
+    if (refs == 0) delete this;                                                 \
+    return static_cast<ULONG>(refs);                                            \
+  }
+
+// IPin parts shared by both directions.
+class PinBase : public IPin {
+ public:
+  PinBase(IBaseFilter* owner, const wchar_t* name, PIN_DIRECTION direction, const GUID& major)
+      : m_owner(owner), m_name(name), m_direction(direction), m_major(major) {}
+  virtual ~PinBase() = default;
+
+  STDMETHODIMP Disconnect() override {
+    if (!peer) return S_FALSE;
+    peer.Reset();
+    return S_OK;
+  }
+  STDMETHODIMP ConnectedTo(IPin** pin) override {
+    if (!pin) return E_POINTER;
+    *pin = peer.Get();
+    if (!peer) return VFW_E_NOT_CONNECTED;
+    peer->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override {
+    if (!mt) return E_POINTER;
+    ZeroMemory(mt, sizeof(*mt));
+    if (!peer) return VFW_E_NOT_CONNECTED;
+    mt->majortype = m_major;
+    return S_OK;
+  }
+  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
+    if (!info) return E_POINTER;
+    info->pFilter = m_owner;
+    if (m_owner) m_owner->AddRef();
+    info->dir = m_direction;
+    lstrcpynW(info->achName, m_name.c_str(), MAX_PIN_NAME);
+    return S_OK;
+  }
+  STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
+    if (!direction) return E_POINTER;
+    *direction = m_direction;
+    return S_OK;
+  }
+  STDMETHODIMP QueryId(LPWSTR* id) override {
+    if (!id) return E_POINTER;
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc((m_name.size() + 1) * sizeof(WCHAR)));
+    lstrcpyW(*id, m_name.c_str());
+    return S_OK;
+  }
+  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
+    return mt && IsEqualGUID(mt->majortype, m_major) ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override {
+    if (!out) return E_POINTER;
+    *out = new fakes::FakeEnumMediaTypes(&types);
+    return S_OK;
+  }
+  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP EndOfStream() override { return S_OK; }
+  STDMETHODIMP BeginFlush() override { return S_OK; }
+  STDMETHODIMP EndFlush() override { return S_OK; }
+  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+  ComPtr<IPin> peer;
+  fakes::MediaTypeList types;  // what EnumMediaTypes offers
+
+ protected:
+  IBaseFilter* m_owner;  // not counted: the filter owns its pins
+  std::wstring m_name;
+  PIN_DIRECTION m_direction;
+  GUID m_major;
+  LONG m_refs = 1;
+};
+
+// An input that accepts one major type (GUID_NULL: none) and may be a mixer input. It takes
+// samples (IMemInputPin: the platform's output pins connect only to such inputs) and counts them.
+class InputPin final : public PinBase, public IMemInputPin, public IAMAudioInputMixer {
+ public:
+  InputPin(IBaseFilter* owner, const wchar_t* name, const GUID& accepts, bool mixerInput)
+      : PinBase(owner, name, PINDIR_INPUT, accepts), m_mixerInput(mixerInput) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin)) {
+      *ppv = static_cast<IPin*>(this);
+    } else if (IsEqualIID(riid, IID_IMemInputPin)) {
+      *ppv = static_cast<IMemInputPin*>(this);
+    } else if (IsEqualIID(riid, IID_IAMAudioInputMixer) && m_mixerInput) {
+      *ppv = static_cast<IAMAudioInputMixer*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  RECFAKE_REFCOUNT()
+
+  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+  STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
+    if (!connector || !mt) return E_POINTER;
+    if (peer) return VFW_E_ALREADY_CONNECTED;
+    if (IsEqualGUID(m_major, GUID_NULL) || !IsEqualGUID(mt->majortype, m_major)) return VFW_E_TYPE_NOT_ACCEPTED;
+    peer = connector;
+    ++connections;
+    return S_OK;
+  }
+
+  // IMemInputPin: the upstream allocator is used; samples are counted.
+  STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
+  STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  STDMETHODIMP Receive(IMediaSample*) override { return InterlockedIncrement(&samples), S_OK; }
+  STDMETHODIMP ReceiveMultiple(IMediaSample** samplesIn, long count, long* done) override {
+    for (long i = 0; i < count; ++i) Receive(samplesIn[i]);
+    if (done) *done = count;
+    return S_OK;
+  }
+  STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
+
+  // IAMAudioInputMixer: enable and level are recorded.
+  STDMETHODIMP put_Enable(BOOL enable) override { return ++enableCalls, enabled = enable, S_OK; }
+  STDMETHODIMP get_Enable(BOOL* enable) override { return *enable = enabled, S_OK; }
+  STDMETHODIMP put_Mono(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Mono(BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_MixLevel(double value) override { return ++levelCalls, level = value, S_OK; }
+  STDMETHODIMP get_MixLevel(double* value) override { return *value = level, S_OK; }
+  STDMETHODIMP put_Pan(double) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Pan(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_Loudness(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Loudness(BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_Treble(double) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Treble(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP get_TrebleRange(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP put_Bass(double) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Bass(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP get_BassRange(double*) override { return E_NOTIMPL; }
+
+  int connections = 0;
+  volatile LONG samples = 0;
+  BOOL enabled = TRUE;
+  double level = -1.0;
+  int enableCalls = 0;
+  int levelCalls = 0;
+
+ private:
+  bool m_mixerInput;
+};
+
+// An output of one pin category and one media type that connects straight to an input.
+class OutputPin final : public PinBase, public IKsPropertySet {
+ public:
+  OutputPin(IBaseFilter* owner, const wchar_t* name, const GUID& category, const GUID& major, const GUID& subtype)
+      : PinBase(owner, name, PINDIR_OUTPUT, major), m_category(category), m_subtype(subtype) {
+    types.types.push_back({major, subtype});
+  }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin)) {
+      *ppv = static_cast<IPin*>(this);
+    } else if (IsEqualIID(riid, IID_IKsPropertySet)) {
+      *ppv = static_cast<IKsPropertySet*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  RECFAKE_REFCOUNT()
+
+  STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) override {
+    if (!receiver) return E_POINTER;
+    if (peer) return VFW_E_ALREADY_CONNECTED;
+    if (wanted && !IsEqualGUID(wanted->majortype, GUID_NULL) && !IsEqualGUID(wanted->majortype, m_major))
+      return VFW_E_NO_ACCEPTABLE_TYPES;
+    AM_MEDIA_TYPE mt;
+    ZeroMemory(&mt, sizeof(mt));
+    mt.majortype = m_major;
+    mt.subtype = m_subtype;
+    mt.formattype = FORMAT_None;
+    HRESULT hr = receiver->ReceiveConnection(this, &mt);
+    if (FAILED(hr)) return VFW_E_NO_ACCEPTABLE_TYPES;
+    peer = receiver;
+    return S_OK;
+  }
+  STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+
+  // IKsPropertySet: the pin category.
+  STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override {
+    if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return fakes::kPropSetUnsupported;
+    if (!data || size < sizeof(GUID)) return E_UNEXPECTED;
+    *static_cast<GUID*>(data) = m_category;
+    if (returned) *returned = sizeof(GUID);
+    return S_OK;
+  }
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override {
+    if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return fakes::kPropSetUnsupported;
+    if (support) *support = 1;
+    return S_OK;
+  }
+
+ private:
+  GUID m_category;
+  GUID m_subtype;
+};
+
+// A filter with the pins a test gives it.
+class Filter final : public fakes::FakeFilterBase {
+ public:
+  explicit Filter(const CLSID& clsid) : FakeFilterBase(clsid) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) ||
+        IsEqualIID(riid, IID_IPersist)) {
+      *ppv = static_cast<IBaseFilter*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  RECFAKE_REFCOUNT()
+
+  template <typename Pin>
+  Pin* Add(Pin* pin) {
+    m_pins.push_back(ComPtr<IPin>());
+    *m_pins.back().GetAddressOf() = static_cast<IPin*>(pin);  // takes over the first reference
+    return pin;
+  }
+
+ protected:
+  std::vector<IPin*> Pins() override {
+    std::vector<IPin*> pins;
+    for (auto& pin : m_pins) pins.push_back(pin.Get());
+    return pins;
+  }
+
+ private:
+  ~Filter() override {
+    for (auto& pin : m_pins) pin->Disconnect();
+  }
+  std::vector<ComPtr<IPin>> m_pins;
+};
+
+// A camera: one capture pin of video.
+inline ComPtr<Filter> MakeCamera(OutputPin** capture = nullptr) {
+  ComPtr<Filter> camera;
+  *camera.GetAddressOf() = new Filter(GUID_NULL);
+  OutputPin* pin = camera->Add(
+      new OutputPin(camera.Get(), L"Capture", PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
+  if (capture) *capture = pin;
+  return camera;
+}
+
+// A microphone: a capture pin of audio and mixer inputs of the given names (plus one input
+// without a mixer, which is left alone).
+inline ComPtr<Filter> MakeMicrophone(const std::vector<const wchar_t*>& inputNames, std::vector<InputPin*>* inputs,
+                                     InputPin** plainInput = nullptr) {
+  ComPtr<Filter> microphone;
+  *microphone.GetAddressOf() = new Filter(GUID_NULL);
+  microphone->Add(
+      new OutputPin(microphone.Get(), L"Capture", PIN_CATEGORY_CAPTURE, MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
+  for (const wchar_t* name : inputNames) inputs->push_back(microphone->Add(new InputPin(microphone.Get(), name, GUID_NULL, true)));
+  InputPin* plain = microphone->Add(new InputPin(microphone.Get(), L"Plain", GUID_NULL, false));
+  if (plainInput) *plainInput = plain;
+  return microphone;
+}
+
+// The WM ASF Writer: one video and one audio input, a file sink, profile configuration.
+struct WriterRecord {
+  int created = 0;
+  int alive = 0;
+  std::vector<std::wstring> fileNames;
+  int configureCalls = 0;
+  int configureFailures = 0;  // the first calls that fail
+  HRESULT failure = E_FAIL;
+  std::vector<FILTER_STATE> statesAtConfigure;
+  std::vector<IWMProfile*> profiles;  // as passed (not held)
+  bool offerConfig = true;
+  std::vector<std::vector<recfake::InputPin*>> inputs;  // per writer created
+};
+
+class Writer final : public fakes::FakeFilterBase, public IFileSinkFilter, public IConfigAsfWriter {
+ public:
+  explicit Writer(WriterRecord* record) : FakeFilterBase(CLSID_WMAsfWriter), m_record(record) {
+    ++record->created;
+    ++record->alive;
+    InputPin* video = new InputPin(this, L"Video Input 01", MEDIATYPE_Video, false);
+    InputPin* audio = new InputPin(this, L"Audio Input 01", MEDIATYPE_Audio, false);
+    m_pins.resize(2);
+    *m_pins[0].GetAddressOf() = static_cast<IPin*>(video);  // the pins' first references
+    *m_pins[1].GetAddressOf() = static_cast<IPin*>(audio);
+    record->inputs.push_back({video, audio});
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) ||
+        IsEqualIID(riid, IID_IPersist)) {
+      *ppv = static_cast<IBaseFilter*>(this);
+    } else if (IsEqualIID(riid, IID_IFileSinkFilter)) {
+      *ppv = static_cast<IFileSinkFilter*>(this);
+    } else if (IsEqualIID(riid, IID_IConfigAsfWriter) && m_record->offerConfig) {
+      *ppv = static_cast<IConfigAsfWriter*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  RECFAKE_REFCOUNT()
+
+  // IFileSinkFilter
+  STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override {
+    if (!name) return E_POINTER;
+    m_record->fileNames.push_back(name);
+    return S_OK;
+  }
+  STDMETHODIMP GetCurFile(LPOLESTR*, AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+
+  // IConfigAsfWriter
+  STDMETHODIMP ConfigureFilterUsingProfileId(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentProfileId(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP ConfigureFilterUsingProfileGuid(REFGUID) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentProfileGuid(GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP ConfigureFilterUsingProfile(IWMProfile* profile) override {
+    ++m_record->configureCalls;
+    FILTER_STATE state = State_Stopped;
+    GetState(0, &state);
+    m_record->statesAtConfigure.push_back(state);
+    m_record->profiles.push_back(profile);
+    if (m_record->configureFailures > 0) {
+      --m_record->configureFailures;
+      return m_record->failure;
+    }
+    return profile ? S_OK : E_POINTER;
+  }
+  STDMETHODIMP GetCurrentProfile(IWMProfile**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetIndexMode(BOOL) override { return S_OK; }
+  STDMETHODIMP GetIndexMode(BOOL*) override { return E_NOTIMPL; }
+
+ protected:
+  std::vector<IPin*> Pins() override { return {m_pins[0].Get(), m_pins[1].Get()}; }
+
+ private:
+  ~Writer() override {
+    for (auto& pin : m_pins) pin->Disconnect();
+    --m_record->alive;
+  }
+  WriterRecord* m_record;
+  std::vector<ComPtr<IPin>> m_pins;
+};
+
+#undef RECFAKE_REFCOUNT
+
+// An audio mixer: destination 0 with the given source lines.
+class Mixer final : public zelvora::AudioMixerApi {
+ public:
+  struct Line {
+    DWORD type;
+    const wchar_t* name;
+    const wchar_t* shortName;
+  };
+
+  MMRESULT Open(HMIXER* mixer, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) override {
+    ++opens;
+    openArgsZero = openArgsZero && id == 0 && callback == 0 && instance == 0 && flags == 0;
+    if (openResult != MMSYSERR_NOERROR) return openResult;
+    *mixer = kHandle;
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT GetLineInfo(HMIXEROBJ mixer, MIXERLINEW* line, DWORD flags) override {
+    if (reinterpret_cast<HMIXER>(mixer) != kHandle || line->cbStruct != 280 || line->dwDestination != 0)
+      return MMSYSERR_INVALPARAM;
+    if ((flags & MIXER_GETLINEINFOF_QUERYMASK) == MIXER_GETLINEINFOF_DESTINATION) {
+      if (destinationResult != MMSYSERR_NOERROR) return destinationResult;
+      line->cConnections = connections;
+      return MMSYSERR_NOERROR;
+    }
+    ++sourceReads;
+    if ((flags & MIXER_GETLINEINFOF_QUERYMASK) != MIXER_GETLINEINFOF_SOURCE || line->dwSource >= lines.size())
+      return MIXERR_INVALLINE;
+    const Line& source = lines[line->dwSource];
+    line->dwComponentType = source.type;
+    lstrcpynW(line->szName, source.name, MIXER_LONG_NAME_CHARS);
+    lstrcpynW(line->szShortName, source.shortName, MIXER_SHORT_NAME_CHARS);
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT Close(HMIXER mixer) override {
+    if (mixer == kHandle) ++closes;
+    return MMSYSERR_NOERROR;
+  }
+
+  std::vector<Line> lines;
+  DWORD connections = 0;  // what destination 0 reports
+  MMRESULT openResult = MMSYSERR_NOERROR;
+  MMRESULT destinationResult = MMSYSERR_NOERROR;
+  int opens = 0, closes = 0, sourceReads = 0;
+  bool openArgsZero = true;
+
+ private:
+  HMIXER const kHandle = reinterpret_cast<HMIXER>(static_cast<UINT_PTR>(0x5150));
+};
+
+}  // namespace recfake
