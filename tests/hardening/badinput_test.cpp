@@ -7,6 +7,7 @@
 
 #include "hardening/hardening_helpers.h"
 #include "playback/playback_media.h"
+#include "playback/reader_race.h"
 #include "support/guarded_buffer.h"
 
 using namespace dlltest;
@@ -216,12 +217,10 @@ TEST(BadInput, FilesThatDoNotExistAreNotReportedAsOpened) {
   }
   // A real file still opens after the failures.
   const std::wstring video = playback::MediaPath(L"small.wmv");
-  HRESULT opened = E_FAIL;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    opened = player->OpenPlayFile(W(video.c_str()));
-    if (opened != VFW_E_CANNOT_CONNECT && opened != VFW_E_CANNOT_RENDER) break;
+  const HRESULT opened = playback::OpenDespiteReaderRace([&] {
     player->ReleasePlayFile();
-  }
+    return player->OpenPlayFile(W(video.c_str()));
+  });
   EXPECT_EQ(S_OK, opened);
   EXPECT_EQ(S_OK, player->ReleasePlayFile());
 }
@@ -338,12 +337,10 @@ TEST(BadInput, CallbackCellsHoldingZero) {
   // The player: a zero cell, then a file played to its end.
   EXPECT_EQ(S_OK, player->SetCallBackRender(&zero));
   const std::wstring video = playback::MediaPath(L"small.wmv");
-  HRESULT opened = E_FAIL;
-  for (int attempt = 0; attempt < 5; ++attempt) {  // Wine's reader sometimes fails to connect at once
-    opened = player->OpenPlayFile(W(video.c_str()));
-    if (opened != VFW_E_CANNOT_CONNECT && opened != VFW_E_CANNOT_RENDER) break;
+  const HRESULT opened = playback::OpenDespiteReaderRace([&] {
     player->ReleasePlayFile();
-  }
+    return player->OpenPlayFile(W(video.c_str()));
+  });
   ASSERT_EQ(S_OK, opened);
   EXPECT_TRUE(SUCCEEDED(player->StartPaly()));
   PumpUntil(500);

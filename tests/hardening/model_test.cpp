@@ -12,6 +12,7 @@
 
 #include "hardening/hardening_helpers.h"
 #include "playback/playback_media.h"
+#include "playback/reader_race.h"
 
 using namespace dlltest;
 using namespace hardening;
@@ -286,11 +287,10 @@ class ModelRun {
     switch (which) {
       case 0: {
         const std::wstring file = playback::MediaPath(L"small.wmv");
-        for (int attempt = 0; attempt < 5; ++attempt) {  // Wine's reader settles late under load
-          hr = m_player->OpenPlayFile(W(file.c_str()));
-          if (hr != VFW_E_CANNOT_CONNECT && hr != VFW_E_CANNOT_RENDER) break;
+        hr = playback::OpenDespiteReaderRace([&] {  // Wine's reader settles late under load
           m_player->ReleasePlayFile();
-        }
+          return m_player->OpenPlayFile(W(file.c_str()));
+        });
         Log("OpenPlayFile", hr);
         return Expect(S_OK, hr, "OpenPlayFile");
       }
