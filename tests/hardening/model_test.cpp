@@ -354,8 +354,11 @@ TEST(RandomCalls, SequencesAgreeWithTheModel) {
     ModelRun run(seed, steps);
     const DWORD start = GetTickCount();
     const bool ok = run.Run();
-    printf("seed %u: %ld steps %s in %lu ms, %ld frames at the callback so far\n", seed, steps,
-           ok ? "agree" : "DISAGREE", GetTickCount() - start, static_cast<long>(CallbackCounter::frames));
+    const ProcessFigures figures = ReadProcessFigures();
+    printf("seed %u: %ld steps %s in %lu ms, %ld frames at the callback so far; private %.2f MB, handles %ld "
+           "(registry keys %ld), threads %ld\n",
+           seed, steps, ok ? "agree" : "DISAGREE", GetTickCount() - start, static_cast<long>(CallbackCounter::frames),
+           figures.privateBytes / 1048576.0, figures.handles, figures.registryKeys, figures.threads);
     fflush(stdout);
     ASSERT_TRUE(ok) << run.Failure();
   }
