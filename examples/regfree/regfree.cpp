@@ -26,9 +26,13 @@ int wmain() {
   GetModuleFileNameW(nullptr, folder, MAX_PATH);
   if (wchar_t* slash = wcsrchr(folder, L'\\')) slash[1] = 0;
 
+  // Create the object by its class id. (Wine 8 answers CLSIDFromProgID for a ProgID named only
+  // in the manifest with a wrong class id; Windows answers the class of the manifest.)
   CLSID fromProgId = {};
   HRESULT progId = CLSIDFromProgID(L"Zelvora.IZelvora.1", &fromProgId);
-  printf("ProgID Zelvora.IZelvora.1: 0x%08lx%s\n", static_cast<unsigned long>(progId),
+  wchar_t clsidText[40] = {};
+  StringFromGUID2(fromProgId, clsidText, 40);
+  printf("ProgID Zelvora.IZelvora.1: 0x%08lx %ls%s\n", static_cast<unsigned long>(progId), clsidText,
          SUCCEEDED(progId) && IsEqualCLSID(fromProgId, CLSID_IZelvora) ? " (the component's class)" : "");
 
   IIZelvora* camera = nullptr;
