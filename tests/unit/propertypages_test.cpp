@@ -54,9 +54,7 @@ class TestPage : public IPropertyPage {
     if (!info) return E_POINTER;
     ZeroMemory(info, sizeof(*info));
     info->cb = sizeof(*info);
-    static const wchar_t kTitle[] = L"Test";
-    info->pszTitle = static_cast<LPOLESTR>(CoTaskMemAlloc(sizeof(kTitle)));
-    if (info->pszTitle) memcpy(info->pszTitle, kTitle, sizeof(kTitle));
+    // No title: the page allocates nothing that the frame would have to give back.
     info->size.cx = 100;
     info->size.cy = 50;
     return S_OK;
@@ -184,27 +182,21 @@ class PropertyPages : public testing::Test {
     g_pages = PageLog();
     ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_TestPage, &m_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                           &m_cookie));
-    m_spy.freed.clear();
+    // Registered for the test only; every block allocated meanwhile is freed again by then, so
+    // the allocator lets it go (it keeps a spy while blocks allocated under it are alive).
+    ASSERT_EQ(S_OK, CoRegisterMallocSpy(&m_spy));
   }
-  void TearDown() override { CoRevokeClassObject(m_cookie); }
-  // One spy for the process: the allocator keeps a spy registered while blocks allocated under it
-  // are still alive, so it is registered once and never destroyed.
-  static void SetUpTestSuite() {
-    if (!s_spy) {
-      s_spy = new FreeSpy();
-      ASSERT_EQ(S_OK, CoRegisterMallocSpy(s_spy));
-    }
+  void TearDown() override {
+    EXPECT_EQ(S_OK, CoRevokeMallocSpy()) << "blocks of the task allocator left behind";
+    CoRevokeClassObject(m_cookie);
   }
   // Puts the filter in the field (the field holds one reference of its own).
   static void Hold(ComPtr<IBaseFilter>& field, PagedFilter* filter) { field = static_cast<IBaseFilter*>(filter); }
 
-  static FreeSpy* s_spy;
   TestPageFactory m_factory;
-  FreeSpy& m_spy = *s_spy;
+  FreeSpy m_spy;
   DWORD m_cookie = 0;
 };
-
-FreeSpy* PropertyPages::s_spy = nullptr;
 
 TEST_F(PropertyPages, NoFilterOfTheKindGivesSFalse) {
   CaptureGraph graph;
