@@ -6,6 +6,7 @@
 #include <vfwmsgs.h>
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "com_fakes.h"
 #include "playback/fileplayer.h"
 #include "playback/playback_media.h"
+#include "playback/reader_race.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -47,6 +49,15 @@ namespace {
 using Access = FilePlayerTestAccess;
 
 std::wstring Media(const wchar_t* name) { return playback::MediaPath(name); }
+
+// Opens a file that opens, past the platform reader's settling race (see reader_race.h).
+HRESULT Open(FilePlayer& player, const wchar_t* name) {
+  const std::wstring path = Media(name);
+  int raced = 0;
+  const HRESULT hr = playback::OpenDespiteReaderRace([&] { return player.OpenPlayFile(path.c_str()); }, &raced);
+  playback::ReportReaderRace(name, raced);
+  return hr;
+}
 
 // ---- looking at a graph ----
 
@@ -278,7 +289,10 @@ class FakeReaderPin final : public IPin {
     return S_OK;
   }
   HEAP_REFCOUNT()
-  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override {
+    ++connects;
+    return connectResult;
+  }
   STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
   STDMETHODIMP Disconnect() override { return S_FALSE; }
   STDMETHODIMP ConnectedTo(IPin** pin) override {
@@ -287,7 +301,14 @@ class FakeReaderPin final : public IPin {
     return VFW_E_NOT_CONNECTED;
   }
   STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-  STDMETHODIMP QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
+    if (!owner) return E_NOTIMPL;
+    info->pFilter = owner;
+    owner->AddRef();
+    info->dir = PINDIR_OUTPUT;
+    lstrcpynW(info->achName, id.c_str(), MAX_PIN_NAME);
+    return S_OK;
+  }
   STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
     *dir = PINDIR_OUTPUT;
     return S_OK;
@@ -300,7 +321,11 @@ class FakeReaderPin final : public IPin {
     return S_OK;
   }
   STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_FALSE; }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override {
+    if (!typeless) return E_NOTIMPL;
+    *out = new fakes::FakeEnumMediaTypes(&noTypes);
+    return S_OK;
+  }
   STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
   STDMETHODIMP EndOfStream() override { return S_OK; }
   STDMETHODIMP BeginFlush() override { return S_OK; }
@@ -310,6 +335,14 @@ class FakeReaderPin final : public IPin {
   std::wstring id;
   HRESULT queryIdResult;
   int asked = 0;
+  // A pin in the state Wine's reader shows for a moment after Load: it belongs to its filter
+  // (`owner`, not counted: the filter holds its pins) but offers no media type, and connecting
+  // it fails as a pin without types does.
+  IBaseFilter* owner = nullptr;
+  bool typeless = false;
+  fakes::MediaTypeList noTypes;
+  HRESULT connectResult = E_NOTIMPL;
+  int connects = 0;
 
  private:
   ~FakeReaderPin() = default;
@@ -363,7 +396,7 @@ TEST(FilePlayerNames, OnlyTheFirst259UnitsAreExamined) {
 TEST(FilePlayerOpen, VideoAndAudioFileBuildsReaderAudioChainGrabberAndNullRenderer) {
   FilePlayer player;
   Access a(player);
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"av.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"av.wmv"));
   EXPECT_TRUE(a.m_bGraphBuilt());
   EXPECT_FALSE(a.m_bPlaying());
   ASSERT_TRUE(a.m_pSampleGrabber());
@@ -416,7 +449,7 @@ TEST(FilePlayerOpen, VideoAndAudioFileBuildsReaderAudioChainGrabberAndNullRender
 TEST(FilePlayerOpen, AudioOnlyFileHasNoPictureBranch) {
   FilePlayer player;
   Access a(player);
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"audio.wma").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"audio.wma"));
   EXPECT_FALSE(a.m_pSampleGrabber());
   EXPECT_FALSE(a.m_pNullRenderer());
   EXPECT_FALSE(FilterNamed(a.m_pGraph().Get(), L"SampleGrabber"));
@@ -426,7 +459,7 @@ TEST(FilePlayerOpen, AudioOnlyFileHasNoPictureBranch) {
 TEST(FilePlayerOpen, OnlyTheFirstPictureStreamGetsTheGrabber) {
   FilePlayer player;
   Access a(player);
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"twovideo.asf").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"twovideo.asf"));
   std::vector<FilterInfo> filters = Filters(a.m_pGraph().Get());
   int grabbers = 0;
   for (FilterInfo& f : filters) grabbers += f.name.find(L"SampleGrabber") == 0;
@@ -453,7 +486,7 @@ TEST(FilePlayerOpen, LeftoversOfAFailedAttemptAreTakenDown) {
   ASSERT_EQ(S_OK, a.CreatePlayGraph());
   ASSERT_EQ(S_OK, a.m_pFileSource()->Load(Media(L"video.wmv").c_str(), nullptr));
   addLeftover();
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"video.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"video.wmv"));
   EXPECT_FALSE(FilterNamed(a.m_pGraph().Get(), L"leftover"));
   EXPECT_EQ(3u, Filters(a.m_pGraph().Get()).size());
   EXPECT_TRUE(FilterNamed(a.m_pGraph().Get(), L"SampleGrabber"));
@@ -464,7 +497,7 @@ TEST(FilePlayerOpen, LeftoversOfAFailedAttemptAreTakenDown) {
                                    reinterpret_cast<void**>(a.m_pGraph().GetAddressOf())));
   addLeftover();
   ASSERT_FALSE(a.m_bGraphBuilt());
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"video.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"video.wmv"));
   EXPECT_FALSE(FilterNamed(a.m_pGraph().Get(), L"leftover"));
   EXPECT_EQ(3u, Filters(a.m_pGraph().Get()).size());
 }
@@ -472,10 +505,10 @@ TEST(FilePlayerOpen, LeftoversOfAFailedAttemptAreTakenDown) {
 TEST(FilePlayerOpen, OpeningAgainReplacesTheOpenFile) {
   FilePlayer player;
   Access a(player);
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"av.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"av.wmv"));
   ComPtr<IGraphBuilder> first = a.m_pGraph();
   ASSERT_TRUE(SUCCEEDED(player.StartPaly()));
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"video.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"video.wmv"));
   EXPECT_NE(first.Get(), a.m_pGraph().Get());
   EXPECT_FALSE(a.m_bPlaying());
   EXPECT_EQ(3u, Filters(a.m_pGraph().Get()).size());  // reader, grabber, null renderer
@@ -528,21 +561,29 @@ TEST(FilePlayerFlags, StopEndsPausedAndAnswersWithThePause) {
 }
 
 TEST(FilePlayerFlags, WithoutAFileTheCallsSucceedAndOnlyMoveTheFlag) {
-  FilePlayer player;
-  Access a(player);
-  EXPECT_EQ(S_OK, player.StopPlay());
-  EXPECT_EQ(S_OK, player.PausePaly());
-  EXPECT_EQ(S_OK, player.StartPaly());
+  // An open that meets the reader's race leaves a graph that the next open takes down, and the
+  // flag with it: every attempt starts over with a new player.
+  std::unique_ptr<FilePlayer> player;
+  const std::wstring path = Media(L"video.wmv");
+  int raced = 0;
+  ASSERT_EQ(S_OK, playback::OpenDespiteReaderRace([&] {
+              player.reset(new FilePlayer);
+              Access a(*player);
+              EXPECT_EQ(S_OK, player->StopPlay());
+              EXPECT_EQ(S_OK, player->PausePaly());
+              EXPECT_EQ(S_OK, player->StartPaly());
+              EXPECT_TRUE(a.m_bPlaying());
+              // The flag set before the open makes the next start do nothing until it is cleared.
+              return player->OpenPlayFile(path.c_str());
+            }, &raced));
+  playback::ReportReaderRace(L"video.wmv", raced);
+  Access a(*player);
   EXPECT_TRUE(a.m_bPlaying());
-
-  // The flag set before the open makes the next start do nothing until it is cleared.
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"video.wmv").c_str()));
-  EXPECT_TRUE(a.m_bPlaying());
-  EXPECT_EQ(S_OK, player.StartPaly());
-  EXPECT_EQ(State_Stopped, GraphState(player));
-  EXPECT_TRUE(SUCCEEDED(player.PausePaly()));
-  EXPECT_TRUE(SUCCEEDED(player.StartPaly()));
-  EXPECT_EQ(State_Running, GraphState(player));
+  EXPECT_EQ(S_OK, player->StartPaly());
+  EXPECT_EQ(State_Stopped, GraphState(*player));
+  EXPECT_TRUE(SUCCEEDED(player->PausePaly()));
+  EXPECT_TRUE(SUCCEEDED(player->StartPaly()));
+  EXPECT_EQ(State_Running, GraphState(*player));
 }
 
 // ---- the event drain ----
@@ -604,7 +645,7 @@ TEST(FilePlayerRelease, PlayingGraphIsStoppedRewoundAndDetachedFromTheWindow) {
 TEST(FilePlayerRelease, OpenFileLetsGoOfEverything) {
   FilePlayer player;
   Access a(player);
-  ASSERT_EQ(S_OK, player.OpenPlayFile(Media(L"av.wmv").c_str()));
+  ASSERT_EQ(S_OK, Open(player, L"av.wmv"));
   ComPtr<IBaseFilter> reader = a.m_pAsfReader();
   ComPtr<IGraphBuilder> graph = a.m_pGraph();
   ASSERT_TRUE(SUCCEEDED(player.StartPaly()));
@@ -640,6 +681,83 @@ TEST(FilePlayerRouting, PinWithoutIdentifierFailsTheRouting) {
   EXPECT_EQ(0, next->asked) << "the walk ends at the failing pin";
   EXPECT_TRUE(Filters(graph.Get()).empty()) << "nothing rendered, no branch built";
   EXPECT_FALSE(a.m_pSampleGrabber());
+}
+
+
+// A reader pin that offers no media type, as Wine's reader pins do for a moment after Load:
+// the routing fails with the graph's own result for that pin, after one attempt.
+TEST(FilePlayerRouting, PinWithoutMediaTypesFailsWithTheGraphsResult) {
+  struct Case {
+    const wchar_t* id;
+    HRESULT expected;
+    bool branch;
+  };
+  for (const Case& c : {Case{L"Raw Video 0", VFW_E_CANNOT_CONNECT, true}, Case{L"Raw Audio 1", VFW_E_CANNOT_RENDER, false}}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.id)));
+    FilePlayer player;
+    Access a(player);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     reinterpret_cast<void**>(a.m_pGraph().GetAddressOf())));
+    ComPtr<FakeReaderFilter> reader;
+    reader.Attach(new FakeReaderFilter);
+    ComPtr<FakeReaderPin> pin;
+    pin.Attach(new FakeReaderPin(c.id, S_OK));
+    pin->owner = reader.Get();
+    pin->typeless = true;
+    pin->connectResult = VFW_E_NO_ACCEPTABLE_TYPES;  // what a source pin without types answers
+    reader->pins = {pin};
+    ASSERT_EQ(S_OK, a.m_pGraph()->AddFilter(reader.Get(), L"ASF Reader"));
+
+    EXPECT_EQ(c.expected, a.RenderSourcePins(a.m_pGraph().Get(), reader.Get()));
+    EXPECT_EQ(1, pin->asked) << "the pin was routed once";
+    EXPECT_GE(pin->connects, c.branch ? 1 : 0);
+    int grabbers = 0;
+    int renderers = 0;
+    for (FilterInfo& f : Filters(a.m_pGraph().Get())) {
+      grabbers += f.name.find(L"SampleGrabber") == 0;
+      renderers += f.name.find(L"NULL renderer") == 0;
+    }
+    EXPECT_EQ(c.branch ? 1 : 0, grabbers);
+    EXPECT_EQ(c.branch ? 1 : 0, renderers);
+    EXPECT_EQ(S_OK, player.ReleasePlayFile());
+  }
+}
+
+// ---- the tests' own way past the reader's race ----
+
+TEST(ReaderRaceHelper, OpensAgainOnlyAfterTheRaceResultsAndOnlyABoundedNumberOfTimes) {
+  std::vector<HRESULT> answers;
+  size_t calls = 0;
+  auto scripted = [&] {
+    const HRESULT hr = answers[calls < answers.size() ? calls : answers.size() - 1];
+    ++calls;
+    return hr;
+  };
+
+  answers = {VFW_E_CANNOT_CONNECT, VFW_E_CANNOT_RENDER, S_OK};
+  int raced = 0;
+  EXPECT_EQ(S_OK, playback::OpenDespiteReaderRace(scripted, &raced));
+  EXPECT_EQ(3u, calls);
+  EXPECT_EQ(2, raced);
+
+  // Any other answer, failure or success, is the answer.
+  for (HRESULT other : {E_FAIL, E_POINTER, E_OUTOFMEMORY, VFW_E_NO_ACCEPTABLE_TYPES, VFW_E_NOT_FOUND,
+                        static_cast<HRESULT>(kNotWindowsMediaFile), S_FALSE}) {
+    answers = {other, S_OK};
+    calls = 0;
+    raced = 0;
+    EXPECT_EQ(other, playback::OpenDespiteReaderRace(scripted, &raced));
+    EXPECT_EQ(1u, calls);
+    EXPECT_EQ(0, raced);
+  }
+
+  // A file that never connects fails after the last attempt with the graph's result.
+  answers = {VFW_E_CANNOT_CONNECT};
+  calls = 0;
+  raced = 0;
+  EXPECT_EQ(VFW_E_CANNOT_CONNECT, playback::OpenDespiteReaderRace(scripted, &raced));
+  EXPECT_EQ(static_cast<size_t>(playback::kOpenAttempts), calls);
+  EXPECT_EQ(playback::kOpenAttempts, raced);
 }
 
 }  // namespace
