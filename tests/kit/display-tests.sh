@@ -59,7 +59,7 @@ echo "== preview window host"
 report="$out/preview-report.txt"
 log="$out/preview.log"
 (cd "$out" && timeout -k 10 120 wine "$bin/zelvora_preview.exe" --at 0,0 --report "$(dos "$report")" \
-   --quit-after 20000 </dev/null >"$log" 2>&1) &
+   --quit-after 60000 </dev/null >"$log" 2>&1) &
 host=$!
 tries=0
 while [ ! -s "$report" ] && [ "$tries" -lt 600 ] && kill -0 "$host" 2>/dev/null; do
@@ -73,6 +73,52 @@ if [ -s "$report" ]; then
 else
   echo "the preview host reported no picture"
   failed=1
+fi
+
+# The host's commands, as its menu and keys give them (WM_COMMAND from another process).
+check() { run "$bin/zelvora_kit_check.exe" "$@"; }
+wait_file() {  # FILE: waits up to 10 s for it to have content
+  n=0
+  while [ ! -s "$1" ] && [ "$n" -lt 100 ]; do n=$((n + 1)); sleep 0.1; done
+  [ -s "$1" ]
+}
+if [ -s "$report" ]; then
+  echo "-- snapshot (S)"
+  check command 101
+  if wait_file "$out/snapshot-001.jpg"; then
+    check jpeg "$(dos "$out/snapshot-001.jpg")" 640 480 || failed=1
+  else
+    echo "no snapshot-001.jpg"; failed=1
+  fi
+  echo "-- pause and run (P)"
+  check command 103; sleep 1
+  title=$(check title); echo "$title"
+  case "$title" in *" - paused "*) ;; *) echo "not paused"; failed=1 ;; esac
+  check command 103; sleep 1
+  title=$(check title); echo "$title"
+  case "$title" in *" - running "*) ;; *) echo "not running again"; failed=1 ;; esac
+  echo "-- the camera's property pages (V)"
+  check command 104
+  pages=$(check close-frame); echo "$pages"
+  case "$pages" in *"Zelvora Virtual Camera"*) ;; *) echo "the camera's page was not shown"; failed=1 ;; esac
+  echo "-- the microphone's property pages (A)"
+  check command 105
+  pages=$(check close-frame); echo "$pages"
+  case "$pages" in *"Zelvora Virtual Microphone"*) ;; *) echo "the microphone's page was not shown"; failed=1 ;; esac
+  echo "-- record (R, R)"
+  check command 102; sleep 2; check command 102
+  if wait_file "$out/recording-001.wmv"; then
+    head -c 19 "$out/recording-001.wmv"; echo
+  else
+    echo "no recording-001.wmv"; failed=1
+  fi
+  sleep 2
+  title=$(check title); echo "$title"
+  case "$title" in *"recording stopped (0x00000000)"*) ;; *) echo "the recording did not stop cleanly"; failed=1 ;; esac
+  # The preview runs on after the recording: frames are counted in the title once a second.
+  case "$title" in *" - 0.0 frames/s"*) echo "no frames after the recording"; failed=1 ;; esac
+  echo "-- quit (Esc)"
+  check command 106
 fi
 wait "$host" || { echo "the preview host failed: $?"; cat "$log"; failed=1; }
 if [ -s "$out/screen.xwd" ]; then

@@ -5,7 +5,13 @@
 //       FILE is an X screenshot (xwd); REPORT the preview host's report ("client X Y W H",
 //       "window L T R B"): the client area must show the test picture, upright, pixel for pixel
 //       as drawn; the window's area is saved as OUT.png.
-// Prints what it found; exit code 0 when the picture is right.
+//   zelvora_kit_check command ID
+//       Posts WM_COMMAND ID to the preview host's window (its menu and keys use these).
+//   zelvora_kit_check title
+//       Prints the preview host's window title.
+//   zelvora_kit_check close-frame
+//       Waits for the preview host's property frame, prints the texts it shows, and closes it.
+// Prints what it found; exit code 0 when the picture is right or the window was there.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -199,6 +205,68 @@ int CheckXwd(const wchar_t* path, const wchar_t* reportPath, const wchar_t* pngP
   return rc;
 }
 
+// ---- the preview host, from another process ----
+
+HWND PreviewWindow() { return FindWindowW(L"ZelvoraPreviewHost", nullptr); }
+
+struct FrameSearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindFrameOf(HWND hwnd, LPARAM param) {
+  FrameSearch* search = reinterpret_cast<FrameSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  wchar_t cls[64] = {};
+  GetClassNameW(hwnd, cls, 64);
+  if (pid == search->pid && IsWindowVisible(hwnd) && wcscmp(cls, L"#32770") == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK PrintText(HWND hwnd, LPARAM) {
+  wchar_t text[256] = {};
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+  if (text[0]) printf("  text: %ls\n", text);
+  return TRUE;
+}
+
+int PreviewCommand(const wchar_t* what, const wchar_t* argument) {
+  HWND preview = PreviewWindow();
+  if (!preview) {
+    printf("no preview host window\n");
+    return 1;
+  }
+  if (wcscmp(what, L"command") == 0) {
+    PostMessageW(preview, WM_COMMAND, static_cast<WPARAM>(_wtoi(argument)), 0);
+    return 0;
+  }
+  if (wcscmp(what, L"title") == 0) {
+    wchar_t title[512] = {};
+    GetWindowTextW(preview, title, 512);
+    printf("%ls\n", title);
+    return 0;
+  }
+  FrameSearch search = {0, nullptr};
+  GetWindowThreadProcessId(preview, &search.pid);
+  for (int i = 0; i < 200 && !search.found; ++i) {
+    EnumWindows(&FindFrameOf, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) Sleep(50);
+  }
+  if (!search.found) {
+    printf("no property frame\n");
+    return 1;
+  }
+  Sleep(300);
+  printf("property frame:\n");
+  EnumChildWindows(search.found, &PrintText, 0);
+  PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -210,8 +278,12 @@ int wmain(int argc, wchar_t** argv) {
     rc = CheckJpeg(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
   } else if (argc == 5 && wcscmp(argv[1], L"xwd") == 0) {
     rc = CheckXwd(argv[2], argv[3], argv[4]);
+  } else if (argc == 3 && wcscmp(argv[1], L"command") == 0) {
+    rc = PreviewCommand(argv[1], argv[2]);
+  } else if (argc == 2 && (wcscmp(argv[1], L"title") == 0 || wcscmp(argv[1], L"close-frame") == 0)) {
+    rc = PreviewCommand(argv[1], nullptr);
   } else {
-    printf("usage: zelvora_kit_check jpeg FILE W H | xwd FILE REPORT OUT.png\n");
+    printf("usage: zelvora_kit_check jpeg FILE W H | xwd FILE REPORT OUT.png | command ID | title | close-frame\n");
   }
   fflush(stdout);
   Gdiplus::GdiplusShutdown(token);
