@@ -54,7 +54,8 @@ class TestPage : public IPropertyPage {
     if (!info) return E_POINTER;
     ZeroMemory(info, sizeof(*info));
     info->cb = sizeof(*info);
-    // No title: the page allocates nothing that the frame would have to give back.
+    // No title: Wine's property frame never gives a page's title back to the task allocator,
+    // which would keep the test's allocator spy registered for good.
     info->size.cx = 100;
     info->size.cy = 50;
     return S_OK;
