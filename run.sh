@@ -26,7 +26,15 @@ case "$what" in
     dll="Z:$(printf '%s' "$BUILD_DIR/bin/Zelvora.dll" | tr / '\\')"
     "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_devices_setup.exe" default
     "$root/testenv/winerun" "$BUILD_DIR" regsvr32 /s "$dll"
-    "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_demo.exe" "$@"
+    # Output folder and the Windows Media file to play, made here with ffmpeg.
+    out="$BUILD_DIR/demo-output"
+    mkdir -p "$out"
+    media="$out/sample.wmv"
+    [ -s "$media" ] || ffmpeg -hide_banner -loglevel error -nostdin -y \
+      -f lavfi -i "testsrc=size=320x240:rate=15:duration=3" -c:v wmv2 "$media"
+    dos() { printf 'Z:%s' "$1" | tr / '\\'; }
+    "$root/testenv/winerun" "$BUILD_DIR" "$BUILD_DIR/bin/zelvora_demo.exe" "$(dos "$out")" "$(dos "$media")" "$@"
+    echo "(Z:\\ is the root of this machine's file system under Wine: the files are in $out)"
     ;;
   test)
     trap stop_wine EXIT

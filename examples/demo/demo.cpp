@@ -1,61 +1,462 @@
-// Zelvora demo host: creates the component through COM and shows what it offers.
+// Zelvora demo host: a console program that walks through what the component offers, on the
+// first camera and the first microphone of the machine, and prints a summary of every step.
+//
+//   zelvora_demo.exe [output-folder [windows-media-file]]
+//
+// Steps: create the component; list cameras and microphones; open the first camera (with the
+// first microphone) at 640x480; list its pixel formats and frame sizes; count frames for a few
+// seconds; take a JPEG snapshot; record a few seconds; play a Windows Media file into a callback
+// and extract one of its frames to a BMP file. Every file goes to the output folder (default:
+// "zelvora-demo" in the current folder). The exit code is 0 when every step succeeded.
+//
+// Frames arrive on a streaming thread: the render callback only counts them, and the main thread
+// pumps its messages while it waits, so that the render window message (sent synchronously from
+// the streaming thread) and the graph notifications are handled.
 #include <windows.h>
 #include <objbase.h>
+#include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include <string>
+#include <vector>
 
 #include "Zelvora.h"
 
 namespace {
 
-struct Named {
-  const char* name;
-  const IID* iid;
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr DWORD kCountMs = 3000;   // frame counting
+constexpr DWORD kRecordMs = 3000;  // recording
+constexpr int kExtractFrame = 10;  // the picture that LoadFrameFromFile extracts (1-based)
+constexpr HRESULT kCannotConnect = static_cast<HRESULT>(0x80040217);  // VFW_E_CANNOT_CONNECT
+constexpr HRESULT kCannotRender = static_cast<HRESULT>(0x80040218);   // VFW_E_CANNOT_RENDER
+
+unsigned short* U(const wchar_t* text) { return reinterpret_cast<unsigned short*>(const_cast<wchar_t*>(text)); }
+unsigned short* U(const std::wstring& text) { return U(text.c_str()); }
+
+// ---- what the callbacks see (streaming threads) ----
+
+volatile LONG g_cameraFrames = 0;
+volatile LONG g_cameraWidth = 0;
+volatile LONG g_cameraHeight = 0;
+volatile LONG g_playFrames = 0;
+volatile LONG g_playWidth = 0;
+volatile LONG g_playHeight = 0;
+
+void __cdecl OnCameraFrame(RenderFrame* frame, int, int) {
+  InterlockedIncrement(&g_cameraFrames);
+  if (frame) {
+    InterlockedExchange(&g_cameraWidth, frame->width);
+    InterlockedExchange(&g_cameraHeight, frame->height);
+  }
+}
+
+void __cdecl OnPlayFrame(RenderFrame* frame, int, int) {
+  InterlockedIncrement(&g_playFrames);
+  if (frame) {
+    InterlockedExchange(&g_playWidth, frame->width);
+    InterlockedExchange(&g_playHeight, frame->height);
+  }
+}
+
+// The component reads the callback's address from a variable of the host: these are they.
+unsigned long g_cameraCallback = reinterpret_cast<unsigned long>(&OnCameraFrame);
+unsigned long g_playCallback = reinterpret_cast<unsigned long>(&OnPlayFrame);
+
+std::vector<std::wstring> g_listed;
+void __cdecl OnDevice(int, const unsigned short* name, int) {
+  g_listed.push_back(name ? reinterpret_cast<const wchar_t*>(name) : L"");
+}
+unsigned long g_deviceCallback = reinterpret_cast<unsigned long>(&OnDevice);
+
+// ---- the host window: render messages and graph notifications ----
+
+volatile LONG g_windowFrames = 0;
+LONG g_notifications = 0;
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_RENDER_FRAME) {  // sent from the streaming thread; wParam is the RenderFrame
+    InterlockedIncrement(&g_windowFrames);
+    return 0;
+  }
+  if (msg == WM_ZELVORA_GRAPHNOTIFY) {
+    ++g_notifications;
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// Handles this thread's messages for `ms`, or until `done` answers true.
+template <typename Done>
+bool Pump(DWORD ms, Done done) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed < 20 ? ms - elapsed : 20, QS_ALLINPUT);
+  }
+}
+void Pump(DWORD ms) {
+  Pump(ms, [] { return false; });
+}
+
+// ---- the summary ----
+
+struct Step {
+  std::string name;
+  HRESULT hr = S_OK;
+  bool ok = false;
+  std::string detail;
+};
+std::vector<Step> g_steps;
+
+Step& Record(const char* name, HRESULT hr, bool ok, const std::string& detail) {
+  Step step;
+  step.name = name;
+  step.hr = hr;
+  step.ok = ok;
+  step.detail = detail;
+  g_steps.push_back(step);
+  printf("  %-22s %s  0x%08lx  %s\n", name, ok ? "ok    " : "FAILED", static_cast<unsigned long>(hr), detail.c_str());
+  fflush(stdout);
+  return g_steps.back();
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += (c < 128) ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  return text;
+}
+
+// ---- files ----
+
+long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string ReadStart(const std::wstring& path, size_t bytes) {
+  std::string text;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  text.resize(bytes);
+  DWORD read = 0;
+  if (!ReadFile(file, &text[0], static_cast<DWORD>(bytes), &read, nullptr)) read = 0;
+  text.resize(read);
+  CloseHandle(file);
+  return text;
+}
+
+// Sample count of the first input line of a stand-in writer's record whose line holds `kind`.
+long long StandInSamples(const std::string& record, const char* kind) {
+  size_t at = 0;
+  while ((at = record.find("\ninput ", at)) != std::string::npos) {
+    ++at;
+    const size_t end = record.find('\n', at);
+    const std::string line = record.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.find(kind) == std::string::npos) continue;
+    const size_t samples = line.find(" samples=");
+    return samples == std::string::npos ? -1 : atoll(line.c_str() + samples + 9);
+  }
+  return -1;
+}
+
+// A 24-bit BMP of a bottom-up BGR picture with rows of width * 3 bytes.
+bool WriteBmp(const std::wstring& path, int width, int height, const unsigned char* pixels) {
+  const int stride = (width * 3 + 3) & ~3;
+  BITMAPFILEHEADER fileHeader = {};
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = height;  // bottom-up, as the picture is
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  info.biSizeImage = static_cast<DWORD>(stride) * height;
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfOffBits = sizeof(fileHeader) + sizeof(info);
+  fileHeader.bfSize = fileHeader.bfOffBits + info.biSizeImage;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, &fileHeader, sizeof(fileHeader), &written, nullptr) &&
+            WriteFile(file, &info, sizeof(info), &written, nullptr);
+  std::vector<unsigned char> row(stride, 0);
+  for (int y = 0; ok && y < height; ++y) {
+    memcpy(row.data(), pixels + static_cast<size_t>(y) * width * 3, static_cast<size_t>(width) * 3);
+    ok = WriteFile(file, row.data(), stride, &written, nullptr) != FALSE;
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+// ---- the steps ----
+
+struct Demo {
+  std::wstring folder;
+  std::wstring media;
+  HWND window = nullptr;
+  IIZelvora* camera = nullptr;  // the component's main interface
+  IDevice* devices = nullptr;
+  IPlayer* player = nullptr;
+  std::wstring cameraName;
+  std::wstring microphoneName;
+
+  std::wstring Path(const wchar_t* name) const { return folder + L"\\" + name; }
+
+  void ListDevices() {
+    g_listed.clear();
+    HRESULT hr = devices->EnumCameraDevice(&g_deviceCallback);
+    std::string names;
+    for (const std::wstring& name : g_listed) names += (names.empty() ? "" : ", ") + Narrow(name);
+    if (!g_listed.empty()) cameraName = g_listed.front();
+    Record("list cameras", hr, SUCCEEDED(hr) && !g_listed.empty(),
+           Format("%u: %s", static_cast<unsigned>(g_listed.size()), names.c_str()));
+
+    g_listed.clear();
+    hr = devices->EnumAudioInputDevice(&g_deviceCallback);
+    names.clear();
+    for (const std::wstring& name : g_listed) names += (names.empty() ? "" : ", ") + Narrow(name);
+    if (!g_listed.empty()) microphoneName = g_listed.front();
+    Record("list microphones", hr, SUCCEEDED(hr) && !g_listed.empty(),
+           Format("%u: %s", static_cast<unsigned>(g_listed.size()), names.c_str()));
+  }
+
+  bool OpenCamera() {
+    camera->SetRenderCallbackFun(&g_cameraCallback);
+    camera->SetRenderWnd(window);
+    // Without a microphone the camera opens alone; recording then has no sound.
+    HRESULT hr = microphoneName.empty()
+                     ? camera->LoadCameraXY(cameraName.empty() ? nullptr : U(cameraName), kWidth, kHeight)
+                     : camera->LoadCameraWithAudio(cameraName.empty() ? nullptr : U(cameraName), kWidth, kHeight,
+                                                   U(microphoneName));
+    camera->SetNotifyWnd(window);  // the graph exists now
+    unsigned long state = 0;
+    camera->GetCurrentCameraState(&state);
+    const bool ok = hr == S_OK && state == 1;
+    Record("open camera", hr, ok,
+           Format("\"%s\"%s%s at %dx%d, state %lu (%s)", Narrow(cameraName).c_str(),
+                  microphoneName.empty() ? "" : " with \"", microphoneName.empty() ? "" : (Narrow(microphoneName) + "\"").c_str(),
+                  kWidth, kHeight, state, ok ? "running" : hr == 7 ? "no usable pixel format" : hr == 8 ? "size not offered" : "not running"));
+    return ok;
+  }
+
+  void ShowFormats() {
+    wchar_t formats[256] = {};  // the component appends to the text already there
+    HRESULT hr = camera->EnumSupportFormat(U(formats));
+    std::string detail = Narrow(formats);
+    bool ok = SUCCEEDED(hr) && formats[0] != 0;
+    // Each name ends with ';'. The sizes of each known format.
+    std::wstring list = formats;
+    size_t start = 0;
+    while (ok && start < list.size()) {
+      const size_t end = list.find(L';', start);
+      const std::wstring name = list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+      start = end == std::wstring::npos ? list.size() : end + 1;
+      if (name.empty() || name == L"Unknown") continue;
+      std::vector<wchar_t> sizes(4096, 0);
+      const HRESULT sized = camera->EnumSupportXy(U(name), U(sizes.data()));
+      if (FAILED(sized)) ok = false;
+      detail += "\n" + std::string(37, ' ') + Narrow(name) + ": " + Narrow(sizes.data());
+    }
+    Record("formats and sizes", hr, ok, detail);
+  }
+
+  void CountFrames() {
+    Pump(500);  // the first frames of a new graph
+    const LONG windowStart = g_windowFrames;
+    const LONG start = g_cameraFrames;
+    const DWORD t0 = GetTickCount();
+    Pump(kCountMs);
+    const double seconds = (GetTickCount() - t0) / 1000.0;
+    const LONG frames = g_cameraFrames - start;
+    const LONG windowFrames = g_windowFrames - windowStart;
+    Record("count frames", S_OK, frames > 0 && windowFrames > 0,
+           Format("%ld frames in %.1f s: %.1f frames/s at the callback, %ld render messages; frames are %ldx%ld",
+                  frames, seconds, frames / seconds, windowFrames, static_cast<long>(g_cameraWidth),
+                  static_cast<long>(g_cameraHeight)));
+  }
+
+  void Snapshot() {
+    const std::wstring path = Path(L"snapshot.jpg");
+    DeleteFileW(path.c_str());
+    HRESULT hr = camera->TakeSnap(U(path));
+    // The snapshot is written from the next frame, on the streaming thread.
+    Pump(5000, [&] { return FileSize(path) > 0; });
+    Pump(200);
+    const long long size = FileSize(path);
+    const std::string start = ReadStart(path, 3);
+    const bool jpeg = start.size() == 3 && start == "\xFF\xD8\xFF";
+    Record("snapshot", hr, hr == S_OK && size > 0 && jpeg,
+           Format("%s, %lld bytes%s", Narrow(path).c_str(), size, jpeg ? ", JPEG" : size > 0 ? ", not a JPEG" : ""));
+  }
+
+  void Recording() {
+    const std::wstring path = Path(L"recording.wmv");
+    DeleteFileW(path.c_str());
+    const LONG start = g_cameraFrames;
+    HRESULT hr = camera->StartCapture2(U(path), 1.0);  // S_OK whatever the start did
+    // S_OK from SetCaptureMaxTime: the recording includes the microphone.
+    const bool withSound = camera->SetCaptureMaxTime(0) == S_OK;
+    Pump(kRecordMs);
+    HRESULT stopped = camera->StopCapture();
+    const LONG frames = g_cameraFrames - start;
+    Pump(500);  // the preview runs on
+    const bool previewRuns = g_cameraFrames - start > frames;
+    const long long size = FileSize(path);
+    const std::string record = ReadStart(path, 4096);
+    const bool standIn = record.compare(0, 19, "ZELVORA-ASF-STANDIN") == 0;
+    std::string detail = Format("%s, %lld bytes, %s sound, preview %s during it (%ld frames), StopCapture 0x%08lx",
+                                Narrow(path).c_str(), size, withSound ? "with" : "without",
+                                frames > 0 ? "ran" : "stopped", frames, static_cast<unsigned long>(stopped));
+    bool ok = SUCCEEDED(hr) && stopped == S_OK && size > 0 && previewRuns;
+    if (standIn) {
+      const long long video = StandInSamples(record, "pin=\"Video");
+      const long long audio = StandInSamples(record, "pin=\"Audio");
+      detail += Format("\n%sthe test platform's stand-in writer made it: a text record, not an ASF file;"
+                       "\n%sit received %lld video and %lld audio samples",
+                       std::string(37, ' ').c_str(), std::string(37, ' ').c_str(), video, audio);
+      ok = ok && video > 0 && (!withSound || audio > 0);
+    }
+    Record("record", hr, ok, detail);
+  }
+
+  void Playback() {
+    if (media.empty() || FileSize(media) <= 0) {
+      Record("play file", E_INVALIDARG, false, "no Windows Media file given (run the demo through ./run.sh demo)");
+      return;
+    }
+    // Wine's Windows Media reader now and then fails to connect a file it reads well a moment
+    // later (VFW_E_CANNOT_CONNECT or VFW_E_CANNOT_RENDER): a host tries such a file again.
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      hr = player->OpenPlayFile(U(media));
+      if (hr != kCannotConnect && hr != kCannotRender) break;
+      player->ReleasePlayFile();
+      Sleep(200);
+    }
+    if (hr != S_OK) {
+      Record("play file", hr, false, Narrow(media) + (hr == 10 ? ": not a Windows Media file name" : ": cannot be opened"));
+      player->ReleasePlayFile();
+      return;
+    }
+    player->SetCallBackRender(&g_playCallback);
+    player->SetNotifyEventHwnd(window);
+    const LONG notificationsBefore = g_notifications;
+    const DWORD t0 = GetTickCount();
+    hr = player->StartPaly();
+    // The graph posts 0x8002 when events wait; OnGraphNotify stores 0 at the end of the file.
+    unsigned long result = 2;
+    Pump(30000, [&] {
+      if (g_notifications == notificationsBefore) return false;
+      player->OnGraphNotify(&result);
+      return result != 2;
+    });
+    const double seconds = (GetTickCount() - t0) / 1000.0;
+    player->StopPlay();
+    player->ReleasePlayFile();
+    // StartPaly gives S_FALSE while the graph is still on its way to running.
+    Record("play file", hr, SUCCEEDED(hr) && result == 0 && g_playFrames > 0,
+           Format("%s: %ld frames at the callback in %.1f s, records of %ldx%ld, end: %s", Narrow(media).c_str(),
+                  static_cast<long>(g_playFrames), seconds, static_cast<long>(g_playWidth),
+                  static_cast<long>(g_playHeight),
+                  result == 0 ? "complete" : result == 1 ? "aborted" : "no end seen in 30 s"));
+  }
+
+  void ExtractFrame() {
+    if (media.empty() || FileSize(media) <= 0) {
+      Record("extract frame", E_INVALIDARG, false, "no Windows Media file given");
+      return;
+    }
+    FrameImage image = {};
+    HRESULT hr = player->LoadFrameFromFile(U(media), kExtractFrame, reinterpret_cast<unsigned long*>(&image));
+    const std::wstring path = Path(L"frame.bmp");
+    bool written = false;
+    if (hr == S_OK && image.pBits) written = WriteBmp(path, image.nWidth, image.nHeight, image.pBits);
+    CoTaskMemFree(image.pBits);  // the buffer belongs to the host, also after a failure
+    Record("extract frame", hr, hr == S_OK && written,
+           Format("picture %d of %s: %dx%d, written to %s, %lld bytes", kExtractFrame, Narrow(media).c_str(),
+                  image.nWidth, image.nHeight, Narrow(path).c_str(), FileSize(path)));
+  }
 };
 
-const Named kInterfaces[] = {{"IIZelvora", &IID_IIZelvora}, {"ISetting", &IID_ISetting},
-                             {"IDevice", &IID_IDevice},     {"IPlayer", &IID_IPlayer},
-                             {"IError", &IID_IError},       {"IUtility", &IID_IUtility}};
-
-const char* StateName(unsigned long state) {
-  switch (state) {
-    case 0: return "none";
-    case 1: return "running";
-    case 2: return "paused";
-    case 3: return "stopped";
-    default: return "?";
-  }
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH] = {};
+  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  return (n && n < MAX_PATH) ? std::wstring(full) : path;
 }
 
 }  // namespace
 
-int main() {
+int wmain(int argc, wchar_t** argv) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  int rc = 0;
-  IIZelvora* camera = nullptr;
+  Demo demo;
+  demo.folder = FullPath(argc > 1 ? argv[1] : L"zelvora-demo");
+  if (!demo.folder.empty() && (demo.folder.back() == L'\\' || demo.folder.back() == L'/')) demo.folder.pop_back();
+  demo.media = argc > 2 ? FullPath(argv[2]) : L"";
+  CreateDirectoryW(demo.folder.c_str(), nullptr);
+
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZelvoraDemoHost";
+  RegisterClassW(&wc);
+  // A message-only window: it needs no display.
+  demo.window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+
+  printf("Zelvora demo: output folder %s\n\n", Narrow(demo.folder).c_str());
+  printf("  %-22s %-6s  %-10s  %s\n", "step", "result", "HRESULT", "what happened");
+  fflush(stdout);
+
   HRESULT hr = CoCreateInstance(CLSID_IZelvora, nullptr, CLSCTX_INPROC_SERVER, IID_IIZelvora,
-                                reinterpret_cast<void**>(&camera));
-  printf("Zelvora demo\n");
-  printf("  create component ............ 0x%08lx\n", static_cast<unsigned long>(hr));
-  if (FAILED(hr)) {
-    printf("  the component is not registered: run regsvr32 Zelvora.dll\n");
-    rc = 1;
-  } else {
-    for (const Named& i : kInterfaces) {
-      IUnknown* unknown = nullptr;
-      HRESULT qi = camera->QueryInterface(*i.iid, reinterpret_cast<void**>(&unknown));
-      printf("  interface %-10s .......... %s\n", i.name, SUCCEEDED(qi) ? "yes" : "no");
-      if (unknown) unknown->Release();
+                                reinterpret_cast<void**>(&demo.camera));
+  Record("create component", hr, SUCCEEDED(hr),
+         SUCCEEDED(hr) ? "IZelvora object through COM" : "the component is not registered: regsvr32 Zelvora.dll");
+  if (SUCCEEDED(hr)) {
+    demo.camera->QueryInterface(IID_IDevice, reinterpret_cast<void**>(&demo.devices));
+    demo.camera->QueryInterface(IID_IPlayer, reinterpret_cast<void**>(&demo.player));
+    demo.ListDevices();
+    if (demo.OpenCamera()) {
+      demo.ShowFormats();
+      demo.CountFrames();
+      demo.Snapshot();
+      demo.Recording();
     }
-    IUnknown* dispatch = nullptr;
-    printf("  interface IDispatch ......... %s\n",
-           SUCCEEDED(camera->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) ? "yes" : "no");
-    if (dispatch) dispatch->Release();
-    unsigned long state = 0;
-    camera->GetCurrentCameraState(&state);
-    printf("  camera state ................ %lu (%s)\n", state, StateName(state));
-    camera->Release();
+    hr = demo.camera->ReleaseCamera();
+    Record("release camera", hr, hr == S_OK, "");
+    demo.Playback();
+    demo.ExtractFrame();
+    if (demo.player) demo.player->Release();
+    if (demo.devices) demo.devices->Release();
+    demo.camera->Release();
   }
+  if (demo.window) DestroyWindow(demo.window);
+
+  int failed = 0;
+  for (const Step& step : g_steps) failed += step.ok ? 0 : 1;
+  printf("\nSummary: %u steps, %d failed. Files are in %s\n", static_cast<unsigned>(g_steps.size()), failed,
+         Narrow(demo.folder).c_str());
   fflush(stdout);
   CoUninitialize();
-  return rc;
+  return failed ? 1 : 0;
 }

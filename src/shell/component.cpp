@@ -162,8 +162,16 @@ STDMETHODIMP CIZelvora::LoadCameraXY(unsigned short* tcName, int X, int Y) {
   return m_Capture.LoadCamera(nullptr);
 }
 
-STDMETHODIMP CIZelvora::AudioConfig() { return m_Capture.ShowFilterPropertyPages(FALSE); }
-STDMETHODIMP CIZelvora::VideoConfig() { return m_Capture.ShowFilterPropertyPages(TRUE); }
+// The property frame runs a message loop on the host's thread until it closes, so host code may
+// release the object meanwhile.
+STDMETHODIMP CIZelvora::AudioConfig() {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.ShowFilterPropertyPages(FALSE);
+}
+STDMETHODIMP CIZelvora::VideoConfig() {
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.ShowFilterPropertyPages(TRUE);
+}
 
 STDMETHODIMP CIZelvora::SetNotifyWnd(HWND hWnd) {
   m_Capture.SetNotifyWnd(hWnd, kGraphNotifyMessage);
