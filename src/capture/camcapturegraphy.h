@@ -109,6 +109,9 @@ class CaptureGraph {
   HRESULT SetAudioInputLevel(IBaseFilter* audioFilter, double level);
   MMRESULT FindMixerInputNames(WCHAR* longName, UINT longChars, WCHAR* shortName, UINT shortChars);
   HRESULT RemoveRecordingWriter();
+  // Stops a paused graph (GraphStop acts on a running one only): filters are added, removed and
+  // connected only in a stopped graph.
+  HRESULT StopPausedGraph();
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   CaptureBuilder m_Builder;

@@ -35,12 +35,8 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
   if (FAILED(hr)) return hr;
   // GraphStop leaves a paused graph paused, but the capture streams connect only in a stopped
   // graph: stop it too. It runs again with the recording, as a stopped one does.
-  if (m_dwCameraState == CameraState::Paused && m_pMediaControl) {
-    DeliveryGateClosed gate(m_FrameCallback);  // no frame may wait for this thread meanwhile
-    hr = m_pMediaControl->Stop();
-    if (FAILED(hr)) return hr;
-    m_dwCameraState = CameraState::Stopped;
-  }
+  hr = StopPausedGraph();
+  if (FAILED(hr)) return hr;
   // A recording still in the graph (running, or left by a start that failed) ends here: the
   // graph never holds two writers, and the capture pins are free for the new one.
   hr = RemoveRecordingWriter();
@@ -73,10 +69,25 @@ HRESULT CaptureGraph::StopCapture() {
   m_bCapturing = FALSE;
   HRESULT hr = GraphStop();
   if (FAILED(hr)) return hr;
+  // A paused recording: the writer leaves only a stopped graph (a paused one refuses with
+  // VFW_E_NOT_STOPPED and the recording could never be ended).
+  if (m_pAsfWriter) {
+    hr = StopPausedGraph();
+    if (FAILED(hr)) return hr;
+  }
   hr = RemoveRecordingWriter();
   if (FAILED(hr)) return hr;
   hr = GraphPlay();
   if (FAILED(hr)) return hr;
+  return S_OK;
+}
+
+HRESULT CaptureGraph::StopPausedGraph() {
+  if (m_dwCameraState != CameraState::Paused || !m_pMediaControl) return S_OK;
+  DeliveryGateClosed gate(m_FrameCallback);  // no frame may wait for this thread meanwhile
+  HRESULT hr = m_pMediaControl->Stop();
+  if (FAILED(hr)) return hr;
+  m_dwCameraState = CameraState::Stopped;
   return S_OK;
 }
 

@@ -202,6 +202,7 @@ HRESULT FilePlayer::RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader) 
   ComPtr<IEnumPins> pins;
   HRESULT hr = reader->EnumPins(&pins);
   if (FAILED(hr)) return hr;
+  bool outputSeen = false;
   while (SUCCEEDED(hr)) {
     ComPtr<IPin> pin;
     hr = pins->Next(1, &pin, nullptr);
@@ -216,6 +217,7 @@ HRESULT FilePlayer::RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader) 
     PIN_DIRECTION direction;
     hr = pin->QueryDirection(&direction);
     if (FAILED(hr) || direction != PINDIR_OUTPUT) continue;
+    outputSeen = true;
 
     // A pin that cannot name itself cannot be told audio or video: the routing fails with it.
     WCHAR* id = nullptr;
@@ -235,6 +237,9 @@ HRESULT FilePlayer::RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader) 
     // Further picture pins stay free: one grabber branch feeds the one frame callback, which
     // must not be entered by two streaming threads at once.
   }
+  // A reader that offers no stream at all has nothing to play (Wine's reader loads a file that
+  // does not exist without complaint and offers no pin): that is no success.
+  if (SUCCEEDED(hr) && !outputSeen) return VFW_E_CANNOT_RENDER;
   return hr;
 }
 
