@@ -15,12 +15,12 @@ build=$(cd "${1:-$root/build}" && pwd)
 ctest --test-dir "$build" -R "register_dll|register_devices|playback_media" >/dev/null
 
 echo "== soak"
-ZELVORA_SOAK_OBJECTS=${ZELVORA_SOAK_OBJECTS:-1000} ZELVORA_SOAK_LOADS=${ZELVORA_SOAK_LOADS:-500} ZELVORA_TIMEOUT=1800 \
+ZELVORA_SOAK_OBJECTS=${ZELVORA_SOAK_OBJECTS:-1000} ZELVORA_SOAK_LOADS=${ZELVORA_SOAK_LOADS:-500} ZELVORA_TIMEOUT=1800 ZELVORA_TEST_LIMIT=1800 \
   "$root/testenv/winerun" "$build" "$build/bin/zelvora_hardening_tests.exe" --gtest_filter='Soak.*'
 
 echo "== random call sequences"
 ZELVORA_MODEL_SEEDS=${ZELVORA_MODEL_SEEDS:-10} ZELVORA_MODEL_SEED=${ZELVORA_MODEL_SEED:-1} \
-  ZELVORA_MODEL_STEPS=${ZELVORA_MODEL_STEPS:-3000} ZELVORA_TIMEOUT=3600 \
+  ZELVORA_MODEL_STEPS=${ZELVORA_MODEL_STEPS:-3000} ZELVORA_TIMEOUT=3600 ZELVORA_TEST_LIMIT=3600 \
   "$root/testenv/winerun" "$build" "$build/bin/zelvora_hardening_tests.exe" --gtest_filter='RandomCalls.*'
 
 echo "== fuzzing: format choice and names, 10,000,000 executions"
