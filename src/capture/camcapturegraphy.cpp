@@ -1,6 +1,7 @@
 #include "capture/camcapturegraphy.h"
 
 #include "capture/gdiplussession.h"
+#include "media/graphclock.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -16,6 +17,7 @@ CaptureGraph::~CaptureGraph() {
   if (m_dwRotRegister != 0) RemoveGraphFromRot();
   ReleaseGraph();
   m_pProfile.Reset();
+  SettleGraphClock(m_pGraph.Get());  // the stopped graph's clock lets go without a hang
   m_pGraph.Reset();
   // GDI+ goes only once the graph is stopped: a streaming thread may be encoding a snapshot.
   GdiplusRelease();

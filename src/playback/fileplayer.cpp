@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include "capture/capturetypes.h"
+#include "media/graphclock.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -133,6 +134,7 @@ HRESULT FilePlayer::ReleasePlayFile() {
   m_pSampleGrabber.Reset();
   m_pBasicAudio.Reset();
   m_pBasicVideo.Reset();
+  SettleGraphClock(m_pGraph.Get());  // the stopped graph's clock lets go without a hang
   m_pGraph.Reset();
   return S_OK;
 }
