@@ -289,7 +289,7 @@ TEST_F(Recording, AStartFromAPausedPreviewRecordsAndRunsThePreviewAgain) {
   const std::wstring path = File(L"paused.wmv");
   ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
   EXPECT_EQ(1u, State());
-  EXPECT_TRUE(FramesFlow(5));
+  EXPECT_TRUE(FramesFlow(15));
   ASSERT_EQ(S_OK, camera->StopCapture());
   const WriterRecord record = ReadRecord(path);
   ASSERT_TRUE(record.exists);
@@ -311,7 +311,8 @@ TEST_F(Recording, ASecondStartEndsTheFirstRecordingAndLongNamesAreCutTo259Units)
   files.push_back(cut);
   ASSERT_EQ(S_OK, camera->StartCapture(W(longName.c_str())));
   EXPECT_EQ(1u, Writers().size()) << "never two writers in the graph";
-  ASSERT_TRUE(FramesFlow(5));
+  // Long enough for the microphone's first buffers to reach the writer on a busy machine too.
+  ASSERT_TRUE(FramesFlow(15));
   ASSERT_EQ(S_OK, camera->StopCapture());
 
   const WriterRecord one = ReadRecord(first);
