@@ -17,24 +17,15 @@ constexpr const wchar_t* kFastCamera = L"Zelvora Fast Camera";
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 
-class NoHang : public testing::Test {
+class NoHang : public PreviewHostTest {
  protected:
   void SetUp() override {
-    auto add = DevicesExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
-    ASSERT_NE(nullptr, add);
-    ASSERT_EQ(S_OK, add(ZVD_KIND_CAMERA, L"ZelvoraDev95 Fast", kFastCamera, L"YUY2 160x120@250", nullptr));
-    camera = CreateComponent();
-    ASSERT_NE(nullptr, camera.Get());
-    ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    CallbackCounter::Reset();
-    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
+    ASSERT_TRUE(fastCamera.registered);
+    PreviewHostTest::SetUp();
   }
   void TearDown() override {
-    camera.Reset();
-    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; }));
+    PreviewHostTest::TearDown();
     EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << LiveDeviceObjects();
-    auto remove = DevicesExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
-    if (remove) remove(ZVD_KIND_CAMERA, L"ZelvoraDev95 Fast");
   }
 
   HRESULT Load() { return camera->LoadCameraXY(W(kFastCamera), kWidth, kHeight); }
@@ -48,10 +39,8 @@ class NoHang : public testing::Test {
   // thread.
   void HoldMessages(DWORD) { EXPECT_TRUE(WaitForSentMessage(3000)); }
 
+  ScopedTestCamera fastCamera{L"ZelvoraDev95 Fast", kFastCamera, L"YUY2 160x120@250"};
   Watchdog watchdog{"no-hang test", 150};
-  RenderWindow window;
-  CallbackCounter callback;
-  ComPtr<IIZelvora> camera;
 };
 
 struct Action {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "Zelvora.h"
+#include "dll_helpers.h"
 #include "framepattern.h"
 #include "support/watchdog.h"
 #include "testdevices.h"
@@ -282,5 +283,48 @@ inline unsigned long CameraState(IIZelvora* camera) {
   camera->GetCurrentCameraState(&state);
   return state;
 }
+
+// A camera device registered for one test (instance key, friendly name, configuration) and
+// removed after it.
+class ScopedTestCamera {
+ public:
+  ScopedTestCamera(const wchar_t* instance, const wchar_t* name, const wchar_t* config) : m_instance(instance) {
+    auto add = DevicesExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
+    registered = add && add(ZVD_KIND_CAMERA, instance, name, config, nullptr) == S_OK;
+  }
+  ~ScopedTestCamera() {
+    auto remove = DevicesExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
+    if (remove) remove(ZVD_KIND_CAMERA, m_instance.c_str());
+  }
+  ScopedTestCamera(const ScopedTestCamera&) = delete;
+  ScopedTestCamera& operator=(const ScopedTestCamera&) = delete;
+
+  bool registered = false;
+
+ private:
+  std::wstring m_instance;
+};
+
+// The host's side of a preview test: one component object with a render window and a counting
+// callback; the tear-down releases the object and waits until the devices' streaming threads
+// have ended.
+class PreviewHostTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    camera = dlltest::CreateComponent();
+    ASSERT_NE(nullptr, camera.Get());
+    ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    CallbackCounter::Reset();
+    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
+  }
+  void TearDown() override {
+    camera.Reset();
+    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << StreamingThreads();
+  }
+
+  RenderWindow window;
+  CallbackCounter callback;
+  ComPtr<IIZelvora> camera;
+};
 
 }  // namespace previewtest

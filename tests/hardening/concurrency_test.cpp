@@ -20,35 +20,24 @@ void __cdecl OtherRender(RenderFrame* frame, int, int) {
   if (frame && frame->data && frame->width == 160) InterlockedIncrement(&g_otherCallbackFrames);
 }
 
-class Concurrency : public testing::Test {
+class Concurrency : public PreviewHostTest {
  protected:
   void SetUp() override {
-    auto add = DevicesExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
-    ASSERT_NE(nullptr, add);
-    ASSERT_EQ(S_OK, add(ZVD_KIND_CAMERA, kFastInstance, kFastCamera, L"YUY2 160x120@200", nullptr));
-    camera = CreateComponent();
-    ASSERT_NE(nullptr, camera.Get());
-    ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    CallbackCounter::Reset();
-    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
+    ASSERT_TRUE(fastCamera.registered);
+    PreviewHostTest::SetUp();
   }
   void TearDown() override {
-    camera.Reset();
-    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; }));
+    PreviewHostTest::TearDown();
     EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << LiveDeviceObjects();
-    auto remove = DevicesExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
-    if (remove) remove(ZVD_KIND_CAMERA, kFastInstance);
   }
   bool FramesFlow(LONG count = 3) {
     const LONG start = CallbackCounter::frames;
     return PumpUntil(5000, [&] { return CallbackCounter::frames - start >= count; });
   }
 
+  ScopedTestCamera fastCamera{kFastInstance, kFastCamera, L"YUY2 160x120@200"};
   Watchdog watchdog{"concurrency test", 180};
   ScratchFolder folder{L"threads"};
-  RenderWindow window;
-  CallbackCounter callback;
-  ComPtr<IIZelvora> camera;
 };
 
 // Another thread that changes every frame setting in a loop until told to stop.

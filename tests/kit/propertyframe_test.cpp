@@ -112,24 +112,10 @@ std::string Joined(const std::vector<std::wstring>& texts) {
   return all;
 }
 
-class PropertyFrame : public testing::Test {
+class PropertyFrame : public PreviewHostTest {
  protected:
-  void SetUp() override {
-    camera = CreateComponent();
-    ASSERT_NE(nullptr, camera.Get());
-    ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    CallbackCounter::Reset();
-    ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
-  }
-  void TearDown() override {
-    camera.Reset();
-    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << StreamingThreads();
-  }
 
   Watchdog watchdog{"property frame test", 120};
-  RenderWindow window;
-  CallbackCounter callback;
-  ComPtr<IIZelvora> camera;
 };
 
 TEST_F(PropertyFrame, NothingToShowBeforeALoadOrWithoutAMicrophone) {
