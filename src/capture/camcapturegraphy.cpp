@@ -44,6 +44,7 @@ HRESULT CaptureGraph::ReleaseGraph() {
   m_pFileSink.Reset();
   m_pSampleGrabber.Reset();
   HRESULT hr = RemoveAllFilters();
+  DiscardQueuedEvents();
   m_bMpeg2Capture = FALSE;
   m_bRunning = FALSE;
   m_bAudioInVideo = FALSE;

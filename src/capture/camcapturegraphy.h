@@ -45,6 +45,9 @@ class CaptureGraph {
   void SetRenderWnd(HWND window) { m_FrameCallback.SetRenderWnd(window); }
   void SetNeedReleaseFrame(long value) { m_FrameCallback.SetNeedReleaseFrame(value); }
   void TakeSnap(const WCHAR* fileName) { m_FrameCallback.RequestSnapshot(fileName); }
+  // Ends frame delivery for the rest of the object's life (a frame in flight is let through
+  // first): no host code runs from this object's frames afterwards. For the owner's destruction.
+  void EndFrameDelivery() { m_FrameCallback.CloseGate(); }
 
   // Graph control and events.
   HRESULT GraphPlay();
@@ -74,6 +77,11 @@ class CaptureGraph {
   friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
+  // Gives the graph's event queue the host's notify window, when the host has named one.
+  void AttachNotifyWindow();
+  // Takes every event out of the graph's queue and frees it: called when the graph is emptied,
+  // so no event of the filters just removed is reported against the next load.
+  void DiscardQueuedEvents();
   // Stops the graph whatever its state (m_bRunning aside).
   void StopGraph();
   HRESULT RemoveAllFilters();
@@ -144,6 +152,10 @@ class CaptureGraph {
   int m_nCaptureX = 640;
   int m_nCaptureY = 480;
   BOOL m_bAudioCaptured = FALSE;
+  // The host's notify window, kept for every graph this object builds.
+  HWND m_hNotifyWnd = nullptr;
+  UINT m_uNotifyMessage = 0;
+  BOOL m_bNotifySet = FALSE;
   // Platform services of the recording, replaceable for tests (not owned).
   WmRuntime* m_pWmRuntime = &SystemWmRuntime();
   AudioMixerApi* m_pMixer = &SystemAudioMixer();

@@ -5,6 +5,12 @@
 #include "capture/camcapturegraphy.h"
 
 namespace zelvora {
+namespace {
+
+// At most this many stale events are thrown away when a graph is emptied.
+constexpr int kMaxDiscardedEvents = 10000;
+
+}  // namespace
 
 HRESULT CaptureGraph::GraphPlay() {
   if (m_bRunning) return S_OK;
@@ -48,22 +54,47 @@ HRESULT CaptureGraph::GraphStop() {
 }
 
 HRESULT CaptureGraph::SetNotifyWnd(HWND window, UINT message) {
+  // Kept for every graph this object builds from now on: a load that fails drops the graph's
+  // event interface, and the next load must still post to the host's window.
+  m_hNotifyWnd = window;
+  m_uNotifyMessage = message;
+  m_bNotifySet = TRUE;
   if (!m_pMediaEvent) return E_POINTER;
-  m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(window), message, 0);
+  AttachNotifyWindow();
   return S_OK;
+}
+
+void CaptureGraph::AttachNotifyWindow() {
+  if (m_pMediaEvent && m_bNotifySet)
+    m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hNotifyWnd), static_cast<long>(m_uNotifyMessage), 0);
+}
+
+void CaptureGraph::DiscardQueuedEvents() {
+  Microsoft::WRL::ComPtr<IMediaEventEx> events;
+  if (!m_pGraph || FAILED(m_pGraph.As(&events))) return;
+  // Bounded: a queue that never runs dry must not hold the host's thread.
+  for (int i = 0; i < kMaxDiscardedEvents; ++i) {
+    long code = 0;
+    LONG_PTR param1 = 0, param2 = 0;
+    if (FAILED(events->GetEvent(&code, &param1, &param2, 0))) return;
+    events->FreeEventParams(code, param1, param2);
+  }
 }
 
 namespace {
 
 void DebugLine(const WCHAR* text) { OutputDebugStringW(text); }
 
-// True when both references name the same COM object.
-bool SameObject(IUnknown* a, IUnknown* b) {
-  if (!a || !b) return false;
-  Microsoft::WRL::ComPtr<IUnknown> ia, ib;
-  return SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ia.GetAddressOf()))) &&
-         SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ib.GetAddressOf()))) &&
-         ia.Get() == ib.Get();
+// True when the sender of a device event is `filter`. The graph hands the sender out without a
+// reference, and the filter it names may be gone (released by the host, or a camera of an earlier
+// load): the value is compared with the filter's IBaseFilter and its canonical IUnknown, and
+// never called.
+bool IsSender(LONG_PTR sender, IBaseFilter* filter) {
+  if (!sender || !filter) return false;
+  if (sender == reinterpret_cast<LONG_PTR>(filter)) return true;
+  Microsoft::WRL::ComPtr<IUnknown> identity;
+  return SUCCEEDED(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf()))) &&
+         sender == reinterpret_cast<LONG_PTR>(identity.Get());
 }
 
 }  // namespace
@@ -94,20 +125,14 @@ unsigned long CaptureGraph::OnGraphError(unsigned long* detail) {
       if (param2 == 0) {
         // Device removed: report it when it is one of our two sources.
         DebugLine(L"33");
-        Microsoft::WRL::ComPtr<IBaseFilter> filter;
-        IUnknown* sender = reinterpret_cast<IUnknown*>(param1);
-        if (sender && SUCCEEDED(sender->QueryInterface(IID_IBaseFilter,
-                                                       reinterpret_cast<void**>(filter.GetAddressOf())))) {
+        const bool camera = IsSender(param1, m_pVideoCapture.Get());
+        const bool audio = !camera && IsSender(param1, m_pAudioCapture.Get());
+        if (camera || audio) {
           if (bytes) bytes[1] = 0;
-          const bool camera = SameObject(filter.Get(), m_pVideoCapture.Get());
-          const bool audio = !camera && SameObject(filter.Get(), m_pAudioCapture.Get());
-          if (camera || audio) {
-            DebugLine(camera ? L"55" : L"66");
-            filter.Reset();
-            m_pMediaEvent->FreeEventParams(code, param1, param2);
-            if (bytes) bytes[0] = camera ? 1 : 0;
-            return EC_DEVICE_LOST;
-          }
+          DebugLine(camera ? L"55" : L"66");
+          m_pMediaEvent->FreeEventParams(code, param1, param2);
+          if (bytes) bytes[0] = camera ? 1 : 0;
+          return EC_DEVICE_LOST;
         }
       } else if (param2 == 1) {
         // A device is available again, whichever it is.

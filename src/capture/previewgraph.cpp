@@ -82,6 +82,7 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   if (FAILED(hr)) return hr;
   hr = m_pGraph.As(&m_pMediaEvent);
   if (FAILED(hr)) return hr;
+  AttachNotifyWindow();
 
   ComPtr<IAMStreamConfig> config;
   hr = FindCaptureStreamConfig(&config);

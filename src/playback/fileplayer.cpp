@@ -162,8 +162,17 @@ unsigned long FilePlayer::OnGraphNotify() {
 }
 
 HRESULT FilePlayer::SetNotifyEventHwnd(HWND window, UINT message) {
-  if (m_pMediaEvent) m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(window), static_cast<long>(message), 0);
+  // Kept for every graph the player builds: opening another file replaces the graph.
+  m_hNotifyWnd = window;
+  m_uNotifyMessage = message;
+  m_bNotifySet = TRUE;
+  AttachNotifyWindow();
   return S_OK;
+}
+
+void FilePlayer::AttachNotifyWindow() {
+  if (m_pMediaEvent && m_bNotifySet)
+    m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hNotifyWnd), static_cast<long>(m_uNotifyMessage), 0);
 }
 
 // ---- graph building ----
@@ -176,6 +185,7 @@ HRESULT FilePlayer::CreatePlayGraph() {
   if (FAILED(hr)) return hr;
   hr = m_pGraph.As(&m_pMediaEvent);
   if (FAILED(hr)) return hr;
+  AttachNotifyWindow();
   hr = m_pGraph.As(&m_pMediaSeeking);
   if (FAILED(hr)) return hr;
   hr = CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,

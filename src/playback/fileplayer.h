@@ -55,6 +55,8 @@ class FilePlayer {
   HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
   void MatchSmallPictureSize();
   HRESULT RemoveAllFilters();
+  // Gives the graph's event queue the host's notify window, when the host has named one.
+  void AttachNotifyWindow();
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
@@ -69,6 +71,10 @@ class FilePlayer {
   FrameCallback m_FrameCallback;
   BOOL m_bPlaying = FALSE;
   BOOL m_bGraphBuilt = FALSE;
+  // The host's notify window, kept for every graph the player builds.
+  HWND m_hNotifyWnd = nullptr;
+  UINT m_uNotifyMessage = 0;
+  BOOL m_bNotifySet = FALSE;
 };
 
 }  // namespace zelvora

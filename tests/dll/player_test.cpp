@@ -359,6 +359,19 @@ TEST(PlayerPlayback, ReleaseWhilePlayingEndsFramesAndNotifications) {
   EXPECT_EQ(S_OK, player->ReleasePlayFile());
 }
 
+TEST(PlayerPlayback, TheNotifyWindowStaysForTheNextFile) {
+  ComPtr<IPlayer> player = CreatePlayer();
+  ASSERT_TRUE(player);
+  NotifyWindow window;
+  ASSERT_EQ(S_OK, Open(player.Get(), L"video.wmv"));
+  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
+  // Another file without ReleasePlayFile: the player builds a new graph, which still notifies.
+  ASSERT_EQ(S_OK, Open(player.Get(), L"small.wmv"));
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  EXPECT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000)) << "the end of the second file";
+  EXPECT_EQ(S_OK, player->ReleasePlayFile());
+}
+
 TEST(PlayerPlayback, ComponentReleasedWhilePlayingStopsTheFramesFirst) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);

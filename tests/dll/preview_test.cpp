@@ -516,6 +516,49 @@ TEST_F(PreviewEvents, NotifyWindowBeforeAnyLoadIsAcceptedAndIgnored) {
   EXPECT_EQ(E_POINTER, camera->OnGraphError(&result, nullptr));
 }
 
+TEST_F(PreviewEvents, TheNotifyWindowIsKeptForEveryGraphEvenAfterAFailedLoad) {
+  // Named before any load, and again after a load that found no usable format.
+  ASSERT_EQ(S_OK, camera->SetNotifyWnd(window.hwnd));
+  ASSERT_EQ(8, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 333, 333));
+  ASSERT_EQ(S_OK, camera->SetNotifyWnd(window.hwnd));
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+  ASSERT_TRUE(WaitFrames(1));
+  unsigned long detail = 0;
+  Drain(&detail);
+  const LONG before = window.notifications;
+  ASSERT_EQ(S_OK, LiveDevice(ZVD_CAMERA_MAIN)->SignalDeviceLost(FALSE));
+  EXPECT_TRUE(Notified(before)) << "the successful load posts to the window";
+  EXPECT_EQ(0x1Fu, Drain(&detail));
+}
+
+TEST_F(PreviewEvents, EventsOfAnEarlierLoadAreNotReportedAgainstTheNextOne) {
+  for (const bool reload : {false, true}) {
+    SCOPED_TRACE(reload ? "reload while running" : "ReleaseCamera, then load");
+    ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+    ASSERT_EQ(S_OK, camera->SetNotifyWnd(window.hwnd));
+    ASSERT_TRUE(WaitFrames(1));
+    unsigned long detail = 0;
+    Drain(&detail);
+    // The camera reports itself lost; the host replaces it before draining. The event names a
+    // filter that is gone by then.
+    const LONG before = window.notifications;
+    ASSERT_EQ(S_OK, LiveDevice(ZVD_CAMERA_MAIN)->SignalDeviceLost(FALSE));
+    ASSERT_TRUE(Notified(before));
+    if (reload) {
+      ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));  // released and loaded again
+    } else {
+      ASSERT_EQ(S_OK, camera->ReleaseCamera());
+      ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+    }
+    ASSERT_TRUE(WaitFrames(1));
+    detail = 0xFFFFFFFF;
+    EXPECT_EQ(0u, Drain(&detail)) << "the new camera was not lost";
+    EXPECT_EQ(0xFFFF0000u, detail);
+    EXPECT_EQ(1u, CameraState(camera.Get()));
+    ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  }
+}
+
 // ---- devices and formats as a loaded camera shows them ----
 
 TEST_F(Preview, DeviceListsSkipTheTunerAndModemsAndNameTheLoadableCameras) {

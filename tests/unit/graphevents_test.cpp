@@ -185,6 +185,41 @@ TEST_F(GraphEvents, OtherFiltersAndOddEventsAreConsumed) {
   EXPECT_EQ(0, debug.Count("55"));
 }
 
+// Stands for a filter that is gone: the drain may compare its address but never call it.
+class GoneSender final : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    ++calls;
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }   // the test queue's own hold
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  int calls = 0;
+};
+
+TEST_F(GraphEvents, SendersAreMatchedByAddressAndOthersAreNeverCalled) {
+  GoneSender gone;
+  events.Push(EC_DEVICE_LOST, &gone, 0);
+  // The camera named by its canonical IUnknown, as a filter usually names itself.
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(S_OK, camera.As(&identity));
+  events.Push(EC_DEVICE_LOST, identity.Get(), 0);
+  EXPECT_EQ(0x1Fu, Drain());
+  EXPECT_EQ(1, Byte(0));
+  EXPECT_EQ(0, gone.calls);
+  EXPECT_EQ(2, debug.Count("33"));
+  EXPECT_EQ(1, debug.Count("55"));
+
+  // Without sources (after a failed load) nothing is matched and nothing is called.
+  Access::VideoCapture(graph).Reset();
+  Access::AudioCapture(graph).Reset();
+  events.Push(EC_DEVICE_LOST, &gone, 0);
+  events.Push(EC_DEVICE_LOST, identity.Get(), 0);
+  EXPECT_EQ(0u, Drain());
+  EXPECT_EQ(0, gone.calls);
+}
+
 TEST_F(GraphEvents, ErrorAbortDrainsTheWholeQueue) {
   events.PushPlain(EC_ERRORABORT, static_cast<LONG_PTR>(E_FAIL), 0);
   events.PushPlain(EC_COMPLETE, 0, 0);
