@@ -1,5 +1,6 @@
 #include "capture/framecallback.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -21,6 +22,9 @@ class Locked {
  private:
   CRITICAL_SECTION& cs_;
 };
+
+// How long the render message must be seen held by the closing thread before it is answered.
+constexpr DWORD kReplySettleMs = 30;
 
 }  // namespace
 
@@ -100,6 +104,26 @@ void FrameCallback::LeaveGate() {
   if (--m_nFramesInFlight == 0 && m_nGateClosers > 0 && m_hNoFrameInFlight) SetEvent(m_hNoFrameInFlight);
 }
 
+bool FrameCallback::RenderMessageHeldHere(LONG& seenSend, DWORD& seenAt) {
+  const LONG send = InterlockedCompareExchange(&m_lRenderSend, 0, 0);
+  // Waiting for this thread, no longer queued for it (nothing sent is pending) and this thread is
+  // inside a sent message: the render message is being handled further up this stack.
+  const bool held = send != 0 && m_dwRenderThread == GetCurrentThreadId() && InSendMessage() &&
+                    !(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE);
+  if (!held) {
+    seenSend = 0;
+    return false;
+  }
+  // Seen once only, it may be a handler that has just returned while the streaming thread has
+  // not yet woken up: the same send must still be waiting a moment later.
+  if (seenSend != send) {
+    seenSend = send;
+    seenAt = GetTickCount();
+    return false;
+  }
+  return GetTickCount() - seenAt >= kReplySettleMs;
+}
+
 void FrameCallback::CloseGate() {
   {
     Locked lock(m_Lock);
@@ -107,28 +131,29 @@ void FrameCallback::CloseGate() {
     // No frame enters from now on; the last one in flight sets the event.
     if (m_nFramesInFlight > 0 && m_hNoFrameInFlight) ResetEvent(m_hNoFrameInFlight);
   }
+  LONG seenSend = 0;
+  DWORD seenAt = 0;
   bool replied = false;
   for (;;) {
+    // Messages sent to this thread are handled first: a render message still queued for it is
+    // delivered here, nested, and its frame finishes. Posted messages stay queued.
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     {
       Locked lock(m_Lock);
       if (m_nFramesInFlight == 0) return;
     }
-    // The frame may be waiting in SendMessageW for this thread: the render window is ours and
-    // this thread is handling a sent message, most likely that very render message. Replying
-    // releases the streaming thread; the handler goes on with its frame record, which no new
-    // frame overwrites while the gate is closed.
-    const HWND window = m_hRenderWnd;
-    if (!replied && InSendMessage() && window && IsWindow(window) &&
-        GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    if (!replied && RenderMessageHeldHere(seenSend, seenAt)) {
+      // The host closes the gate from inside its render handler: only an answer lets the frame
+      // handler go on. The handler goes on with its frame record, which no new frame overwrites
+      // while the gate is closed.
       ReplyMessage(0);
       replied = true;
+      continue;
     }
-    // Messages sent to this thread (a render message not yet received among them) are handled
-    // here, so the frame in flight gets its answer; posted messages stay queued.
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    const DWORD wait = seenSend != 0 ? kReplySettleMs : 50;
     if (m_hNoFrameInFlight)
-      MsgWaitForMultipleObjectsEx(1, &m_hNoFrameInFlight, 50, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+      MsgWaitForMultipleObjectsEx(1, &m_hNoFrameInFlight, wait, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     else
       MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
   }
@@ -166,7 +191,12 @@ HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
     m_Frame.width = width;
     m_Frame.height = height;
     m_Frame.data = frame;
+    // Published for CloseGate: which thread this send waits for, under a number of its own.
+    m_dwRenderThread = GetWindowThreadProcessId(window, nullptr);
+    m_lSendSequence = m_lSendSequence == LONG_MAX ? 1 : m_lSendSequence + 1;
+    InterlockedExchange(&m_lRenderSend, m_lSendSequence);
     SendMessageW(window, WM_RENDER_FRAME, reinterpret_cast<WPARAM>(&m_Frame), 0);
+    InterlockedExchange(&m_lRenderSend, 0);
   }
   const RenderCallback render = m_pfnRender;
   if (render) {

@@ -43,10 +43,12 @@ class FrameCallback final : public ISampleGrabberCB {
   // The delivery gate. An operation of the host's thread that stops, pauses or tears down the
   // graph closes it first: from then on frames are dropped whole (no conversion, snapshot,
   // message or callback), and CloseGate returns once no frame is being handled any more. A frame
-  // being handled may be waiting in the render message for the calling thread itself: while
-  // waiting, CloseGate dispatches the messages sent to this thread, and when the thread is inside
-  // a sent message (the render message, when the host stops from its handler) and owns the
-  // render window, it replies to that message first (result 0), so the frame handler can finish.
+  // being handled may be waiting in the render message for the calling thread itself. CloseGate
+  // therefore dispatches the messages sent to this thread while it waits, so a render message
+  // still queued for it is handled (nested) and its frame finishes. Only when the render message
+  // has already been received by this thread and stays unanswered (the host closes the gate from
+  // inside its render handler, further up this very stack) does CloseGate answer it (result 0),
+  // so the frame handler can finish; a message of another sender is never answered early.
   // The record the handler received stays untouched until the gate opens again. Closing nests:
   // the gate opens when every CloseGate has had its OpenGate.
   void CloseGate();
@@ -68,6 +70,10 @@ class FrameCallback final : public ISampleGrabberCB {
   // False when the gate is closed; otherwise counts the frame in.
   bool EnterGate();
   void LeaveGate();
+  // True when the render message of the frame in flight has reached this thread and is being
+  // handled on its stack: the same send was seen waiting for this thread's answer, with no sent
+  // message pending, twice, a moment apart (`seenSend`, `seenAt` carry the first sighting).
+  bool RenderMessageHeldHere(LONG& seenSend, DWORD& seenAt);
 
   CRITICAL_SECTION m_Lock;
   volatile LONG m_bNeedReleaseFrame = 0;
@@ -87,6 +93,11 @@ class FrameCallback final : public ISampleGrabberCB {
   int m_nGateClosers = 0;
   int m_nFramesInFlight = 0;
   HANDLE m_hNoFrameInFlight = nullptr;
+  // The render message in SendMessageW: a sequence number (0 while none is waiting) and the
+  // thread of the window it was sent to, written by the frame handler around the send.
+  volatile LONG m_lRenderSend = 0;
+  volatile DWORD m_dwRenderThread = 0;
+  LONG m_lSendSequence = 0;
 };
 
 // Holds the delivery gate of a frame callback object closed for a scope.

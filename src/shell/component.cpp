@@ -1,5 +1,7 @@
 #include "shell/component.h"
 
+#include <limits.h>
+
 #include <new>
 
 #include "devices/deviceenumerator.h"
@@ -10,6 +12,9 @@ namespace zelvora {
 namespace {
 
 constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002, for the camera and the player graph
+
+// The reference count while the object is being destroyed.
+constexpr LONG kDestructionRefCount = LONG_MAX / 2;
 
 WCHAR* Text(unsigned short* text) { return reinterpret_cast<WCHAR*>(text); }
 
@@ -33,7 +38,14 @@ class CallReference {
 
 CIZelvora::CIZelvora(IUnknown* outer) : m_pOuter(outer ? outer : &m_inner) { ModuleLock(); }
 
-CIZelvora::~CIZelvora() { ModuleUnlock(); }
+CIZelvora::~CIZelvora() {
+  // Frame delivery ends while every part of the object is still whole: a frame waiting for the
+  // host's thread is let through first, and its render handler may still call the object (the
+  // count is parked far from 0 meanwhile, see Release). No host code runs after this point: the
+  // player and the camera graph are torn down with the gate closed.
+  m_Capture.EndFrameDelivery();
+  ModuleUnlock();
+}
 
 HRESULT CIZelvora::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -78,7 +90,13 @@ STDMETHODIMP_(ULONG) CIZelvora::InnerUnknown::AddRef() { return InterlockedIncre
 
 STDMETHODIMP_(ULONG) CIZelvora::InnerUnknown::Release() {
   LONG count = InterlockedDecrement(&m_owner->m_lRef);
-  if (count == 0) delete m_owner;
+  if (count == 0) {
+    // Destruction stops the graph, which lets host code run (a render handler may call the
+    // object through a pointer it still has). Those calls' AddRef/Release pairs must never bring
+    // the count back to 0 and destroy the object a second time.
+    InterlockedExchange(&m_owner->m_lRef, kDestructionRefCount);
+    delete m_owner;
+  }
   return count;
 }
 

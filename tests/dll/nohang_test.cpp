@@ -158,6 +158,83 @@ TEST_F(NoHang, TheHandlerMayStopWhileTheThreadIsStoppingAlready) {
   }
 }
 
+TEST_F(NoHang, AWorkerThatAsksTheWindowThreadToStopHearsBackOnlyWhenItHasStopped) {
+  // The window's thread handles a worker's sent request by stopping the graph while a frame also
+  // waits for it: the frame goes through, and the worker's answer comes after the stop.
+  for (const Action& action : kActions) {
+    if (action.stateAfter == 1) continue;  // the reloads run again at once
+    SCOPED_TRACE(action.name);
+    for (int round = 0; round < 10; ++round) {
+      if (CameraState(camera.Get()) == 0) {
+        ASSERT_EQ(S_OK, Load());
+      } else {
+        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+      }
+      ASSERT_TRUE(WaitFrames(2)) << "round " << round;
+      volatile LONG stopped = 0;
+      window.onRequest = [&]() -> LRESULT {
+        WaitForSentMessage(3000);  // a frame now waits for this thread as well
+        const HRESULT hr = action.call(camera.Get());
+        InterlockedExchange(&stopped, SUCCEEDED(hr) ? 1 : 2);
+        return 1;
+      };
+      struct Worker {
+        HWND window;
+        volatile LONG* stopped;
+        LRESULT answer = 0;
+        LONG stoppedAtAnswer = -1;
+        static DWORD WINAPI Run(void* self) {
+          Worker* w = static_cast<Worker*>(self);
+          w->answer = SendMessageW(w->window, kHostRequest, 0, 0);
+          w->stoppedAtAnswer = InterlockedCompareExchange(w->stopped, 0, 0);
+          return 0;
+        }
+      } worker{window.hwnd, &stopped};
+      HANDLE thread = CreateThread(nullptr, 0, &Worker::Run, &worker, 0, nullptr);
+      ASSERT_NE(nullptr, thread);
+      ASSERT_TRUE(PumpUntil(10000, [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }));
+      CloseHandle(thread);
+      window.onRequest = nullptr;
+      EXPECT_EQ(1, worker.answer) << "round " << round << ": the window's own answer";
+      EXPECT_EQ(1, worker.stoppedAtAnswer) << "round " << round << ": answered before the call had finished";
+      EXPECT_EQ(action.stateAfter, CameraState(camera.Get())) << "round " << round;
+    }
+  }
+}
+
+TEST_F(NoHang, AHandlerThatCallsTheObjectDuringItsFinalReleaseIsSafe) {
+  // The host drops its last reference while a frame waits for its thread; the handler of that
+  // frame still calls the object through the pointer it has (calls that hold a reference of
+  // their own for their duration among them).
+  for (int round = 0; round < 10; ++round) {
+    if (!camera) {
+      camera = CreateComponent();
+      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    }
+    ASSERT_EQ(S_OK, Load());
+    ASSERT_TRUE(WaitFrames(2));
+    IIZelvora* raw = camera.Get();
+    int calls = 0;
+    window.onFrame = [&](const RenderFrame*) {
+      unsigned long state = 0;
+      EXPECT_TRUE(SUCCEEDED(raw->GraphPause()));
+      EXPECT_EQ(S_OK, raw->GetCurrentCameraState(&state));
+      EXPECT_TRUE(SUCCEEDED(raw->GraphStop()));
+      ++calls;
+    };
+    HoldMessages(15);
+    camera.Reset();
+    window.onFrame = nullptr;
+    EXPECT_LE(calls, 1) << "round " << round << ": no frame after the release began";
+    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << "round " << round;
+    EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << "round " << round;
+  }
+  // Every object was destroyed exactly once: the module's count of live objects is back.
+  auto canUnload = Export<HRESULT(WINAPI*)()>("DllCanUnloadNow");
+  ASSERT_NE(nullptr, canUnload);
+  EXPECT_EQ(S_OK, canUnload());
+}
+
 TEST_F(NoHang, DestroyingTheObjectFromInsideTheHandlerAndWhileAFrameWaits) {
   for (int round = 0; round < 20; ++round) {
     if (!camera) {

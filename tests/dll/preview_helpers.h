@@ -29,6 +29,8 @@ using testsupport::Watchdog;
 
 constexpr UINT kRenderMessage = 0x13A8;
 constexpr UINT kGraphNotify = 0x8002;
+// A request another thread of the host sends to the window's thread (`onRequest` answers it).
+constexpr UINT kHostRequest = WM_APP + 0x100;
 
 // Dispatches this thread's messages for `ms` milliseconds, or until `done` answers true.
 inline bool PumpUntil(DWORD ms, const std::function<bool()>& done = nullptr) {
@@ -110,6 +112,7 @@ class RenderWindow {
   SeenFrame last;
   std::vector<SeenFrame> inspected;
   std::function<void(const RenderFrame*)> onFrame;
+  std::function<LRESULT()> onRequest;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -131,6 +134,7 @@ class RenderWindow {
       --self->handlerDepth;
       return 0;
     }
+    if (self && msg == kHostRequest && self->onRequest) return self->onRequest();
     if (self && msg == kGraphNotify) {
       InterlockedIncrement(&self->notifications);
       return 0;
