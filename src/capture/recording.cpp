@@ -4,6 +4,8 @@
 #include <uuids.h>
 #include <wchar.h>
 
+#include <vector>
+
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
@@ -17,6 +19,51 @@ void CopyText(WCHAR* target, size_t capacity, const WCHAR* source, size_t source
   if (length > capacity - 1) length = capacity - 1;
   wmemcpy(target, source, length);
   target[length] = 0;
+}
+
+// How far up from the writer the filters inserted for a recording are looked for.
+constexpr int kMaxBranchLength = 16;
+
+// The filter a pin belongs to (null when the pin does not say).
+ComPtr<IBaseFilter> PinOwner(IPin* pin) {
+  PIN_INFO info = {};
+  ComPtr<IBaseFilter> owner;
+  if (SUCCEEDED(pin->QueryPinInfo(&info))) *owner.GetAddressOf() = info.pFilter;  // takes the info's reference
+  return owner;
+}
+
+// Output pins of `filter` that are connected.
+int ConnectedOutputs(IBaseFilter* filter) {
+  ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(&pins)) || !pins) return 0;
+  int count = 0;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK && pin) {
+    PIN_DIRECTION direction;
+    ComPtr<IPin> peer;
+    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT &&
+        SUCCEEDED(pin->ConnectedTo(&peer)) && peer)
+      ++count;
+  }
+  return count;
+}
+
+IBaseFilter* Raw(IBaseFilter* filter) { return filter; }
+IBaseFilter* Raw(const ComPtr<IBaseFilter>& filter) { return filter.Get(); }
+
+// True when `filter` is one of `filters` (same COM object).
+template <typename List>
+bool IsOneOf(IBaseFilter* filter, const List& filters) {
+  ComPtr<IUnknown> identity;
+  if (FAILED(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())))) return false;
+  for (const auto& candidate : filters) {
+    IBaseFilter* other = Raw(candidate);
+    ComPtr<IUnknown> otherIdentity;
+    if (other && SUCCEEDED(other->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(otherIdentity.GetAddressOf()))) &&
+        otherIdentity.Get() == identity.Get())
+      return true;
+  }
+  return false;
 }
 
 // An input named like the mixer's line; an empty line name names nothing.
@@ -91,13 +138,49 @@ HRESULT CaptureGraph::StopPausedGraph() {
   return S_OK;
 }
 
+namespace {
+
+// Filters upstream of `filter` that the graph inserted for the recording alone: walking up from
+// its inputs, every filter that feeds nothing but the path to the writer, up to a capture source
+// or to a filter that also feeds another branch (the preview's Smart Tee), which stay.
+void CollectRecordingBranch(IBaseFilter* filter, IBaseFilter* const (&sources)[2],
+                            std::vector<ComPtr<IBaseFilter>>& branch, int depth) {
+  ComPtr<IEnumPins> pins;
+  if (depth > kMaxBranchLength || FAILED(filter->EnumPins(&pins)) || !pins) return;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK && pin) {
+    PIN_DIRECTION direction;
+    ComPtr<IPin> upstream;
+    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT ||
+        FAILED(pin->ConnectedTo(&upstream)) || !upstream)
+      continue;
+    ComPtr<IBaseFilter> owner = PinOwner(upstream.Get());
+    if (!owner || IsOneOf(owner.Get(), sources) || IsOneOf(owner.Get(), branch) ||
+        ConnectedOutputs(owner.Get()) != 1)
+      continue;
+    branch.push_back(owner);
+    CollectRecordingBranch(owner.Get(), sources, branch, depth + 1);
+  }
+}
+
+}  // namespace
+
 HRESULT CaptureGraph::RemoveRecordingWriter() {
   if (m_pAsfWriter) {
     if (!m_pGraph) return E_POINTER;
+    // Decoders and converters the graph put between the capture pins and the writer go with it:
+    // left behind, they would hang on the capture path with a free output.
+    std::vector<ComPtr<IBaseFilter>> branch;
+    IBaseFilter* const sources[2] = {m_pVideoCapture.Get(), m_pAudioCapture.Get()};
+    CollectRecordingBranch(m_pAsfWriter.Get(), sources, branch, 0);
     // Removing the filter disconnects its inputs; on failure it stays where it is.
     HRESULT hr = m_pGraph->RemoveFilter(m_pAsfWriter.Get());
     if (FAILED(hr)) return hr;
     m_pAsfWriter.Reset();
+    for (const ComPtr<IBaseFilter>& filter : branch) {
+      hr = m_pGraph->RemoveFilter(filter.Get());
+      if (FAILED(hr)) return hr;
+    }
   }
   m_pFileSink.Reset();
   return S_OK;
@@ -116,6 +199,10 @@ HRESULT CaptureGraph::SetAudioInputLevel(IBaseFilter* audioFilter, double level)
   WCHAR longName[kTextLength] = {};
   WCHAR shortName[kTextLength] = {};
   FindMixerInputNames(longName, kTextLength, shortName, kTextLength);  // no line found: both stay empty
+  // Mixer 0 names no microphone or line source (from Windows Vista on it is usually a playback
+  // device): nothing tells which input is the one to hear, so every input stays as it is rather
+  // than the microphone being switched off.
+  if (longName[0] == 0 && shortName[0] == 0) return S_OK;
 
   ComPtr<IEnumPins> pins;
   HRESULT hr = audioFilter->EnumPins(&pins);
@@ -156,7 +243,9 @@ MMRESULT CaptureGraph::FindMixerInputNames(WCHAR* longName, UINT longChars, WCHA
   ZeroMemory(&line, sizeof(line));
   line.cbStruct = sizeof(line);
   line.dwDestination = 0;
-  result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line, MIXER_GETLINEINFOF_DESTINATION);
+  // The lines are read through the open mixer's handle (not taken as a device number).
+  result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line,
+                                 MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_DESTINATION);
   DWORD sources = line.cConnections;
   if (result != MMSYSERR_NOERROR || sources == 0 || sources > 100) sources = 100;
 
@@ -165,7 +254,8 @@ MMRESULT CaptureGraph::FindMixerInputNames(WCHAR* longName, UINT longChars, WCHA
     line.cbStruct = sizeof(line);
     line.dwDestination = 0;
     line.dwSource = source;
-    result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line, MIXER_GETLINEINFOF_SOURCE);
+    result = m_pMixer->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer), &line,
+                                   MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_SOURCE);
     if (result != MMSYSERR_NOERROR) break;
     if (line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE ||
         line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_LINE) {

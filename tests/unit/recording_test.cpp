@@ -287,17 +287,69 @@ TEST_F(RecordingTest, WithoutAWmv3CodecTheWriterRecordsAsCreated) {
   EXPECT_TRUE(graph->IsPlaying());
 }
 
-TEST_F(RecordingTest, WithoutAMixerEveryInputIsSwitchedOffAndTheRecordingStarts) {
+TEST_F(RecordingTest, WithoutAMixerTheInputsAreLeftAsTheyAreAndTheRecordingStarts) {
   MakePreview(true);
   mixer.openResult = MMSYSERR_NODRIVER;
   ASSERT_EQ(S_OK, graph->StartCapture(L"quiet.wmv", 0.8));
   for (InputPin* input : inputs) {
-    EXPECT_FALSE(input->enabled);
+    EXPECT_TRUE(input->enabled);
+    EXPECT_EQ(0, input->enableCalls) << "nothing tells which input is the microphone: none is touched";
     EXPECT_EQ(0, input->levelCalls);
   }
   EXPECT_EQ(0, mixer.closes);
   EXPECT_NE(nullptr, WriterInput(0, 1)->peer.Get());
   EXPECT_TRUE(Access(*graph).m_bAudioCaptured());
+  EXPECT_TRUE(graph->IsPlaying());
+}
+
+TEST_F(RecordingTest, StopCaptureRemovesWhatTheGraphInsertedBeforeTheWriter) {
+  MakePreview(false);
+  ASSERT_EQ(S_OK, graph->StartCapture(L"converted.wmv", 1.0));
+  // As a graph does for a camera whose type the writer does not take: a converter between the
+  // capture pin and the writer, and a tee that also feeds another branch, which stays.
+  Access a(*graph);
+  ComPtr<IGraphBuilder> g = a.m_pGraph();
+  ASSERT_EQ(S_OK, graph->GraphStop());
+  InputPin* writerInput = WriterInput(0, 0);
+  ComPtr<IPin> writerPin = static_cast<IPin*>(writerInput);
+  ASSERT_EQ(S_OK, g->Disconnect(cameraPin));
+  ASSERT_EQ(S_OK, g->Disconnect(writerPin.Get()));
+  ComPtr<recfake::Filter> tee, converter, other;
+  InputPin *teeIn = nullptr, *converterIn = nullptr, *otherIn = nullptr;
+  recfake::OutputPin *teeToConverter = nullptr, *teeToOther = nullptr, *converterOut = nullptr;
+  *tee.GetAddressOf() = new recfake::Filter(GUID_NULL);
+  *converter.GetAddressOf() = new recfake::Filter(GUID_NULL);
+  *other.GetAddressOf() = new recfake::Filter(GUID_NULL);
+  teeIn = tee->Add(new InputPin(tee.Get(), L"In", MEDIATYPE_Video, false));
+  teeToConverter = tee->Add(new recfake::OutputPin(tee.Get(), L"Capture", PIN_CATEGORY_CAPTURE, MEDIATYPE_Video,
+                                                   MEDIASUBTYPE_YUY2));
+  teeToOther = tee->Add(new recfake::OutputPin(tee.Get(), L"Preview", PIN_CATEGORY_PREVIEW, MEDIATYPE_Video,
+                                               MEDIASUBTYPE_YUY2));
+  converterIn = converter->Add(new InputPin(converter.Get(), L"In", MEDIATYPE_Video, false));
+  converterOut = converter->Add(new recfake::OutputPin(converter.Get(), L"Out", PIN_CATEGORY_CAPTURE,
+                                                       MEDIATYPE_Video, MEDIASUBTYPE_RGB24));
+  otherIn = other->Add(new InputPin(other.Get(), L"In", MEDIATYPE_Video, false));
+  ASSERT_EQ(S_OK, g->AddFilter(tee.Get(), L"Tee"));
+  ASSERT_EQ(S_OK, g->AddFilter(converter.Get(), L"Converter"));
+  ASSERT_EQ(S_OK, g->AddFilter(other.Get(), L"Other branch"));
+  ASSERT_EQ(S_OK, g->ConnectDirect(cameraPin, teeIn, nullptr));
+  ASSERT_EQ(S_OK, g->ConnectDirect(teeToConverter, converterIn, nullptr));
+  ASSERT_EQ(S_OK, g->ConnectDirect(teeToOther, otherIn, nullptr));
+  ASSERT_EQ(S_OK, g->ConnectDirect(converterOut, writerPin.Get(), nullptr));
+  ASSERT_EQ(S_OK, graph->GraphPlay());
+
+  ASSERT_EQ(S_OK, graph->StopCapture());
+  EXPECT_EQ(0, WritersInGraph());
+  FILTER_INFO info = {};
+  EXPECT_EQ(S_OK, converter->QueryFilterInfo(&info));
+  EXPECT_EQ(nullptr, info.pGraph) << "the converter left the graph";
+  if (info.pGraph) info.pGraph->Release();
+  EXPECT_EQ(S_OK, tee->QueryFilterInfo(&info));
+  EXPECT_NE(nullptr, info.pGraph) << "the tee feeds another branch and stays";
+  if (info.pGraph) info.pGraph->Release();
+  EXPECT_EQ(nullptr, teeToConverter->peer.Get()) << "nothing hangs on the capture path";
+  EXPECT_NE(nullptr, teeToOther->peer.Get());
+  EXPECT_NE(nullptr, teeIn->peer.Get());
   EXPECT_TRUE(graph->IsPlaying());
 }
 
@@ -413,7 +465,7 @@ TEST_F(MixerTest, WithoutSuchASourceTheNamesStayAsTheyWereAndTheReadFailureIsRet
   EXPECT_EQ(3, mixer.closes) << "a mixer that did not open is not closed";
 }
 
-TEST_F(MixerTest, TheShortNameSelectsAnInputAndEmptyNamesSelectNone) {
+TEST_F(MixerTest, TheShortNameSelectsAnInputAndWithoutNamesNoInputIsTouched) {
   std::vector<InputPin*> inputs;
   ComPtr<recfake::Filter> microphone = recfake::MakeMicrophone({L"Mic", L"", L"Line"}, &inputs);
   mixer.lines = {{MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, L"Microphone", L"Mic"}};
@@ -424,10 +476,13 @@ TEST_F(MixerTest, TheShortNameSelectsAnInputAndEmptyNamesSelectNone) {
   EXPECT_FALSE(inputs[1]->enabled);
   EXPECT_FALSE(inputs[2]->enabled);
 
-  // No microphone or line source: the empty names select no input, not even an unnamed one.
+  // No microphone or line source: no input is touched, not even an unnamed one.
   mixer.lines = {{MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, L"Wave", L"Wave"}};
+  std::vector<int> enableCalls;
+  for (InputPin* input : inputs) enableCalls.push_back(input->enableCalls);
   EXPECT_EQ(S_OK, Access(graph).SetAudioInputLevel(microphone.Get(), 0.75));
-  for (InputPin* input : inputs) EXPECT_FALSE(input->enabled);
+  for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(enableCalls[i], inputs[i]->enableCalls) << i;
+  EXPECT_TRUE(inputs[0]->enabled);
   EXPECT_EQ(1, inputs[0]->levelCalls);
 
   EXPECT_EQ(E_POINTER, Access(graph).SetAudioInputLevel(nullptr, 1.0));
