@@ -30,6 +30,25 @@ class NoHang : public PreviewHostTest {
 
   HRESULT Load() { return camera->LoadCameraXY(W(kFastCamera), kWidth, kHeight); }
 
+  // Loads the camera when none is loaded, otherwise runs it again.
+  void Resume() {
+    if (CameraState(camera.Get()) == 0) {
+      ASSERT_EQ(S_OK, Load());
+    } else {
+      ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+    }
+  }
+
+  // A new object when the last one was released, with the camera loaded and frames flowing.
+  void LoadWithObject() {
+    if (!camera) {
+      camera = CreateComponent();
+      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
+    }
+    ASSERT_EQ(S_OK, Load());
+    ASSERT_TRUE(WaitFrames(2));
+  }
+
   bool WaitFrames(LONG count) {
     const LONG start = window.frames;
     return PumpUntil(5000, [&] { return window.frames - start >= count; });
@@ -67,11 +86,7 @@ TEST_F(NoHang, OperationsFromInsideTheRenderHandler) {
   for (const Action& action : kActions) {
     SCOPED_TRACE(action.name);
     for (int round = 0; round < 25; ++round) {
-      if (CameraState(camera.Get()) == 0) {
-        ASSERT_EQ(S_OK, Load());
-      } else {
-        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
-      }
+      ASSERT_NO_FATAL_FAILURE(Resume());
       bool armed = true, done = false;
       HRESULT result = E_UNEXPECTED;
       unsigned before = 0, after = 0;
@@ -113,11 +128,7 @@ TEST_F(NoHang, OperationsWhileAFrameWaitsForTheWindowThread) {
   for (const Action& action : kActions) {
     SCOPED_TRACE(action.name);
     for (int round = 0; round < 25; ++round) {
-      if (CameraState(camera.Get()) == 0) {
-        ASSERT_EQ(S_OK, Load());
-      } else {
-        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
-      }
+      ASSERT_NO_FATAL_FAILURE(Resume());
       ASSERT_TRUE(WaitFrames(2)) << "round " << round;
       HoldMessages(15);  // a frame now waits in the render message for this thread
       const LONG callbacks = CallbackCounter::frames;
@@ -137,11 +148,7 @@ TEST_F(NoHang, TheHandlerMayStopWhileTheThreadIsStoppingAlready) {
   for (const Action& nested : kActions) {
     SCOPED_TRACE(nested.name);
     for (int round = 0; round < 10; ++round) {
-      if (CameraState(camera.Get()) == 0) {
-        ASSERT_EQ(S_OK, Load());
-      } else {
-        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
-      }
+      ASSERT_NO_FATAL_FAILURE(Resume());
       ASSERT_TRUE(WaitFrames(2));
       bool armed = true;
       window.onFrame = [&](const RenderFrame*) {
@@ -165,11 +172,7 @@ TEST_F(NoHang, AWorkerThatAsksTheWindowThreadToStopHearsBackOnlyWhenItHasStopped
     if (action.stateAfter == 1) continue;  // the reloads run again at once
     SCOPED_TRACE(action.name);
     for (int round = 0; round < 10; ++round) {
-      if (CameraState(camera.Get()) == 0) {
-        ASSERT_EQ(S_OK, Load());
-      } else {
-        ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
-      }
+      ASSERT_NO_FATAL_FAILURE(Resume());
       ASSERT_TRUE(WaitFrames(2)) << "round " << round;
       volatile LONG stopped = 0;
       window.onRequest = [&]() -> LRESULT {
@@ -202,30 +205,38 @@ TEST_F(NoHang, AWorkerThatAsksTheWindowThreadToStopHearsBackOnlyWhenItHasStopped
   }
 }
 
-TEST_F(NoHang, AHandlerThatCallsTheObjectDuringItsFinalReleaseIsSafe) {
-  // The host drops its last reference while a frame waits for its thread; the handler of that
-  // frame still calls the object through the pointer it has (calls that hold a reference of
-  // their own for their duration among them).
-  for (int round = 0; round < 10; ++round) {
-    if (!camera) {
-      camera = CreateComponent();
-      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    }
-    ASSERT_EQ(S_OK, Load());
-    ASSERT_TRUE(WaitFrames(2));
+TEST_F(NoHang, DestroyingTheObjectFromInsideTheHandlerAndWhileAFrameWaits) {
+  for (int round = 0; round < 30; ++round) {
+    ASSERT_NO_FATAL_FAILURE(LoadWithObject());
     IIZelvora* raw = camera.Get();
-    int calls = 0;
-    window.onFrame = [&](const RenderFrame*) {
-      unsigned long state = 0;
-      EXPECT_TRUE(SUCCEEDED(raw->GraphPause()));
-      EXPECT_EQ(S_OK, raw->GetCurrentCameraState(&state));
-      EXPECT_TRUE(SUCCEEDED(raw->GraphStop()));
-      ++calls;
-    };
-    HoldMessages(15);
-    camera.Reset();
+    if (round % 3 == 0) {
+      // The last reference goes inside the render message.
+      bool done = false;
+      window.onFrame = [&](const RenderFrame*) {
+        if (done) return;
+        done = true;
+        camera.Reset();
+      };
+      ASSERT_TRUE(PumpUntil(10000, [&] { return done; }));
+    } else if (round % 3 == 1) {
+      HoldMessages(15);
+      camera.Reset();
+    } else {
+      // The last reference goes while a frame waits, and that frame's handler still calls the
+      // object through the pointer it has (calls that hold a reference of their own among them).
+      int calls = 0;
+      window.onFrame = [&](const RenderFrame*) {
+        unsigned long state = 0;
+        EXPECT_TRUE(SUCCEEDED(raw->GraphPause()));
+        EXPECT_EQ(S_OK, raw->GetCurrentCameraState(&state));
+        EXPECT_TRUE(SUCCEEDED(raw->GraphStop()));
+        ++calls;
+      };
+      HoldMessages(15);
+      camera.Reset();
+      EXPECT_LE(calls, 1) << "round " << round << ": no frame after the release began";
+    }
     window.onFrame = nullptr;
-    EXPECT_LE(calls, 1) << "round " << round << ": no frame after the release began";
     EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << "round " << round;
     EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << "round " << round;
   }
@@ -235,42 +246,10 @@ TEST_F(NoHang, AHandlerThatCallsTheObjectDuringItsFinalReleaseIsSafe) {
   EXPECT_EQ(S_OK, canUnload());
 }
 
-TEST_F(NoHang, DestroyingTheObjectFromInsideTheHandlerAndWhileAFrameWaits) {
-  for (int round = 0; round < 20; ++round) {
-    if (!camera) {
-      camera = CreateComponent();
-      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    }
-    ASSERT_EQ(S_OK, Load());
-    ASSERT_TRUE(WaitFrames(2));
-    if (round % 2 == 0) {
-      // The last reference goes inside the render message.
-      bool done = false;
-      window.onFrame = [&](const RenderFrame*) {
-        if (done) return;
-        done = true;
-        camera.Reset();
-      };
-      ASSERT_TRUE(PumpUntil(10000, [&] { return done; }));
-      window.onFrame = nullptr;
-    } else {
-      HoldMessages(15);
-      camera.Reset();
-    }
-    EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << "round " << round;
-    EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << "round " << round;
-  }
-}
-
 TEST_F(NoHang, ReleasingTheObjectWhileItLetsAFrameThroughIsSafe) {
   // The handler drops the host's last reference while the object is stopping the graph itself.
   for (int round = 0; round < 10; ++round) {
-    if (!camera) {
-      camera = CreateComponent();
-      ASSERT_EQ(S_OK, camera->SetRenderWnd(window.hwnd));
-    }
-    ASSERT_EQ(S_OK, Load());
-    ASSERT_TRUE(WaitFrames(2));
+    ASSERT_NO_FATAL_FAILURE(LoadWithObject());
     IIZelvora* raw = camera.Get();
     bool released = false;
     window.onFrame = [&](const RenderFrame*) {
