@@ -97,6 +97,9 @@ class CaptureGraph {
   BOOL HasVideoPortPin();
   HRESULT ConnectPreview(int flags);
   HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
+  // Gives the frame callback object the pixel format and size the sample grabber was connected
+  // with; VFW_E_INVALIDMEDIATYPE when its frames cannot be read.
+  HRESULT ConfigureFramesFromConnection();
   void BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const;
 
   // Capture format selection.

@@ -2,7 +2,10 @@
 #include "capture/camcapturegraphy.h"
 
 #include <uuids.h>
+#include <vfwmsgs.h>
 
+#include "capture/frameformat.h"
+#include "media/camutilifun.h"
 #include "media/dshowids.h"
 
 using Microsoft::WRL::ComPtr;
@@ -91,6 +94,8 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   if (hr == 7 || hr == 8 || FAILED(hr)) return hr;
 
   hr = ConnectPreview(flags);
+  if (FAILED(hr)) return hr;
+  hr = ConfigureFramesFromConnection();
   if (FAILED(hr)) return hr;
   hr = GraphPlay();
   if (FAILED(hr)) return hr;
@@ -225,6 +230,26 @@ HRESULT CaptureGraph::ConfigureSampleGrabber(IBaseFilter* grabber) {
   m_FrameCallback.SetFrameFormat(m_nColorFormat);
   m_FrameCallback.SetFrameSize(m_nCaptureX, m_nCaptureY);
   return m_pSampleGrabber->SetCallback(&m_FrameCallback, 1);  // BufferCB for every sample
+}
+
+HRESULT CaptureGraph::ConfigureFramesFromConnection() {
+  // No grabber: the video port path, or none could be created. No frames to read.
+  if (!m_pSampleGrabber) return S_OK;
+  // A record of the task allocator, so the media type helper gives back all of it.
+  MediaTypeRecord connected(static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE))));
+  if (!connected) return E_OUTOFMEMORY;
+  ZeroMemory(connected.get(), sizeof(AM_MEDIA_TYPE));
+  HRESULT hr = m_pSampleGrabber->GetConnectedMediaType(connected.get());
+  // The interleaved preview path leaves the grabber unconnected: it delivers nothing.
+  if (hr == VFW_E_NOT_CONNECTED) return S_OK;
+  if (FAILED(hr)) return hr;
+  // A preview pin of its own, or a converter the builder put in between, may connect the grabber
+  // at another size than the capture pin was given: the frames come in the connection's layout.
+  FrameFormat format;
+  if (!FrameFormatOfConnection(*connected, &format)) return VFW_E_INVALIDMEDIATYPE;
+  m_FrameCallback.SetFrameFormat(format.colorFormat);
+  m_FrameCallback.SetFrameSize(format.width, format.height);
+  return S_OK;
 }
 
 void CaptureGraph::BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const {

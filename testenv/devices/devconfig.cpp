@@ -111,17 +111,44 @@ bool ParseCameraFormats(const std::wstring& text, std::vector<VideoCapability>* 
 }
 
 bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
-  bool preview = false, vbi = false, videoPort = false;
+  bool preview = false, vbi = false, videoPort = false, topDown = false;
+  long previewWidth = 0, previewHeight = 0;
   for (const std::wstring& word : Split(text, L' ')) {
     if (EqualsNoCase(word, L"preview")) preview = true;
     else if (EqualsNoCase(word, L"vbi")) vbi = true;
     else if (EqualsNoCase(word, L"videoport")) videoPort = true;
-    else return false;
+    else if (EqualsNoCase(word, L"topdown")) topDown = true;
+    else if (word.size() > 8 && EqualsNoCase(word.substr(0, 8), L"preview:")) {
+      // preview:WxH, even sizes so that every pixel format can take them.
+      const size_t x = word.find(L'x', 8);
+      if (x == std::wstring::npos || !ParseNumber(word.substr(8, x - 8), 2, 8192, &previewWidth) ||
+          !ParseNumber(word.substr(x + 1), 2, 8192, &previewHeight) || (previewWidth % 2) || (previewHeight % 2))
+        return false;
+      preview = true;
+    } else {
+      return false;
+    }
   }
+  if (topDown && !previewWidth) return false;
   config->previewPin = preview;
+  config->previewWidth = static_cast<int>(previewWidth);
+  config->previewHeight = static_cast<int>(previewHeight);
+  config->previewTopDown = topDown;
   config->vbiPin = vbi;
   config->videoPortPin = videoPort;
   return true;
+}
+
+std::vector<VideoCapability> ScaledPreviewFormats(const CameraConfig& config) {
+  std::vector<VideoCapability> scaled;
+  if (!config.previewWidth) return scaled;
+  for (VideoCapability cap : config.formats) {
+    cap.width = config.previewWidth;
+    cap.height = config.previewHeight;
+    cap.topDown = config.previewTopDown && cap.subtype == VideoSubtype::RGB24;
+    scaled.push_back(cap);
+  }
+  return scaled;
 }
 
 bool ParseMicrophoneFormats(const std::wstring& text, std::vector<AudioCapability>* out) {
@@ -182,7 +209,7 @@ namespace {
 void FillBitmapHeader(const VideoCapability& cap, BITMAPINFOHEADER* bmi) {
   bmi->biSize = sizeof(BITMAPINFOHEADER);
   bmi->biWidth = cap.width;
-  bmi->biHeight = cap.height;
+  bmi->biHeight = cap.topDown ? -cap.height : cap.height;
   bmi->biPlanes = 1;
   switch (cap.subtype) {
     case VideoSubtype::RGB24:
@@ -354,8 +381,8 @@ int MatchVideoType(const std::vector<VideoCapability>& caps, const AM_MEDIA_TYPE
         !IsEqualGUID(own->formattype, mt.formattype))
       continue;
     if (bmi) {
-      // Sizes must be the capability's (bottom-up: a positive height).
-      if (bmi->biWidth != cap.width || bmi->biHeight != cap.height) continue;
+      // Sizes must be the capability's (bottom-up: a positive height, unless it is top-down).
+      if (bmi->biWidth != cap.width || bmi->biHeight != (cap.topDown ? -cap.height : cap.height)) continue;
       REFERENCE_TIME wanted = asked ? asked : cap.interval;
       if (wanted < cap.minInterval || wanted > cap.maxInterval) continue;
       if (interval) *interval = wanted;

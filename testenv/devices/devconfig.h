@@ -16,6 +16,7 @@ enum class VideoSubtype { RGB24, YUY2, I420, MJPG, MPEG2, DVSD };
 struct VideoCapability {
   VideoSubtype subtype = VideoSubtype::YUY2;
   bool videoInfo2 = false;
+  bool topDown = false;  // RGB24 only: a negative biHeight, rows from the top
   int width = 0, height = 0;
   REFERENCE_TIME interval = 0;     // default frame interval (100 ns)
   REFERENCE_TIME minInterval = 0;  // fastest
@@ -31,6 +32,11 @@ struct AudioCapability {
 struct CameraConfig {
   std::vector<VideoCapability> formats;
   bool previewPin = false;
+  // A preview pin that scales: it delivers each capture format at this size (0: it delivers the
+  // capture pin's formats as they are), top-down for RGB24 when asked.
+  int previewWidth = 0, previewHeight = 0;
+  bool previewTopDown = false;
+  std::vector<VideoCapability> previewFormats;  // filled by the camera from the above
   bool vbiPin = false;
   bool videoPortPin = false;
 };
@@ -48,6 +54,9 @@ extern const wchar_t kDefaultMixerInputs[];
 // Parsers; false (with nothing changed) for text that does not follow the documented syntax.
 bool ParseCameraFormats(const std::wstring& text, std::vector<VideoCapability>* out);
 bool ParseCameraPins(const std::wstring& text, CameraConfig* config);
+// The capability list of a scaling preview pin: the capture list entry by entry, at the preview
+// size (empty when the preview pin does not scale).
+std::vector<VideoCapability> ScaledPreviewFormats(const CameraConfig& config);
 bool ParseMicrophoneFormats(const std::wstring& text, std::vector<AudioCapability>* out);
 bool ParseMixerInputs(const std::wstring& text, std::vector<std::wstring>* out);
 

@@ -122,10 +122,16 @@ void* VideoPin::FindInterface(REFIID riid) {
   return nullptr;
 }
 
-const MediaType* VideoPin::PinnedFormat() const {
+const MediaType* VideoPin::PinnedFormat() {
   if (m_formatSet) return &m_format;
-  if (m_follow && m_follow->m_formatSet) return &m_follow->m_format;
-  return nullptr;
+  if (!m_follow || !m_follow->m_formatSet) return nullptr;
+  if (m_caps == m_follow->m_caps) return &m_follow->m_format;
+  REFERENCE_TIME interval = 0;
+  const int index = MatchVideoType(*m_follow->m_caps, m_follow->m_format.Get(), &interval);
+  if (index < 0 || static_cast<size_t>(index) >= m_caps->size() ||
+      FAILED(BuildVideoType((*m_caps)[index], interval, &m_followed)))
+    return nullptr;
+  return &m_followed;
 }
 
 HRESULT VideoPin::CurrentFormat(MediaType* mt) {
@@ -808,8 +814,11 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
   pins.push_back(std::move(capture));
   VideoPin* previewPin = nullptr;
   if (stored->previewPin) {
+    stored->previewFormats = ScaledPreviewFormats(*stored);
+    const std::vector<VideoCapability>* previewCaps =
+        stored->previewFormats.empty() ? &stored->formats : &stored->previewFormats;
     std::unique_ptr<VideoPin> preview(
-        new (std::nothrow) VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, &stored->formats, capturePin));
+        new (std::nothrow) VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, previewCaps, capturePin));
     if (!preview) return E_OUTOFMEMORY;
     previewPin = preview.get();
     pins.push_back(std::move(preview));

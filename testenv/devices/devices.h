@@ -24,7 +24,8 @@ HRESULT PinCategorySupport(REFGUID set, DWORD id, DWORD* support);
 // ---- Output pins ------------------------------------------------------------------------
 class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet {
  public:
-  // `follow`: the capture pin whose format a preview pin uses until it gets its own.
+  // `follow`: the capture pin whose format a preview pin uses until it gets its own. A scaling
+  // preview pin has a list of its own whose entries match the capture pin's one for one.
   VideoPin(DeviceFilter* filter, const wchar_t* name, const GUID& category, const std::vector<VideoCapability>* caps,
            VideoPin* follow);
 
@@ -61,14 +62,16 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
   HRESULT Active() override;
 
  private:
-  // The format that pins the pin to one type: its own, or the followed pin's; null if none.
-  const MediaType* PinnedFormat() const;
+  // The format that pins the pin to one type: its own, or the followed pin's (as the same entry
+  // of this pin's list); null if none.
+  const MediaType* PinnedFormat();
 
   GUID m_category;
   const std::vector<VideoCapability>* m_caps;
   VideoPin* m_follow;
   bool m_formatSet = false;
   MediaType m_format;
+  MediaType m_followed;  // the followed pin's format in this pin's list
   bool m_setCalled = false;
   MediaType m_lastSet;
   HRESULT m_lastSetResult = S_OK;

@@ -77,7 +77,10 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 //                     with SUBTYPE one of RGB24, YUY2, I420, MJPG, MPEG2, DVSD; "vih2" gives a
 //                     FORMAT_VideoInfo2 entry. Example: "YUY2 640x480@30; MJPG 640x480@30".
 //                     microphone: entries "RATE/CHANNELS/BITS", e.g. "22050/1/16; 44100/2/16".
-//   "ZelvoraPins"     camera: words "preview", "vbi", "videoport" adding those output pins.
+//   "ZelvoraPins"     camera: words "preview", "vbi", "videoport" adding those output pins;
+//                     "preview:WxH" (even sizes) adds a preview pin that scales: it delivers
+//                     each capture format at WxH, whatever size the capture pin was set to;
+//                     with it, "topdown" makes its RGB24 frames top-down (negative biHeight).
 //   "ZelvoraInputs"   microphone: input pin names separated by ';' (default as above).
 // A value that cannot be parsed makes IPersistPropertyBag::Load fail with E_INVALIDARG, so the
 // moniker does not bind. A filter created without Load (plain CoCreateInstance) behaves as the
@@ -92,7 +95,7 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 // the format applied has the sizes recomputed (biSizeImage, lSampleSize) for the subtype, and
 // GetFormat reports it. Anything else: VFW_E_INVALIDMEDIATYPE; not stopped: VFW_E_NOT_STOPPED.
 // After SetFormat the pin offers only that type. The preview pin follows the capture pin's
-// format until SetFormat is called on the preview pin itself.
+// format (at its own size when it scales) until SetFormat is called on the preview pin itself.
 // Streaming: one thread per delivering pin from Pause to Stop, frames only while running, at the
 // format's frame interval, time stamps = graph clock - run start (restarting at every Run),
 // media times = frame numbers, IAMFilterMiscFlags = AM_FILTER_MISC_FLAGS_IS_SOURCE (live: Pause

@@ -13,6 +13,7 @@
 
 #include <amvideo.h>
 #include <evcode.h>
+#include <vfwmsgs.h>
 
 
 using namespace dlltest;
@@ -169,6 +170,88 @@ TEST_F(Preview, OddWidthRgbFramesKeepAlignedRowsAndTheCameraGetsTheRoundedImageS
   ASSERT_TRUE(WaitFrames(3));
   EXPECT_EQ(642, window.last.width);
   EXPECT_TRUE(window.last.decoded.Upright());
+}
+
+// Width and height in the frame header of a JPEG file; 0, 0 while there is none.
+SIZE JpegSize(const std::wstring& path) {
+  SIZE size = {0, 0};
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return size;
+  BYTE data[4096];
+  DWORD read = 0;
+  ReadFile(file, data, sizeof(data), &read, nullptr);
+  CloseHandle(file);
+  // After the start marker: segments FF xx with a big-endian length; SOF0 to SOF2 hold the size.
+  for (DWORD at = 2; at + 9 <= read && data[at] == 0xFF; at += 2 + (data[at + 2] << 8 | data[at + 3])) {
+    if (data[at + 1] >= 0xC0 && data[at + 1] <= 0xC2) {
+      size.cy = data[at + 5] << 8 | data[at + 6];
+      size.cx = data[at + 7] << 8 | data[at + 8];
+      break;
+    }
+  }
+  return size;
+}
+
+TEST_F(Preview, FramesAndSnapshotsComeAtTheSizeThePreviewPinDelivers) {
+  // A preview pin that scales, as hardware ones do: 320x240 whatever size the capture pin got.
+  const wchar_t* name = L"Zelvora Test Scaled Preview Camera";
+  ExtraDevice scaled(ZVD_KIND_CAMERA, L"ZelvoraDev94 Scaled", name, L"YUY2 640x480@30; YUY2 1280x720@30",
+                     L"preview:320x240");
+  ASSERT_EQ(S_OK, scaled.result);
+  CallbackCounter callback;
+  ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
+  window.inspect = true;
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(name), 640, 480));
+  EXPECT_EQ(1u, CameraState(camera.Get()));
+  AM_MEDIA_TYPE* format = nullptr;
+  ASSERT_EQ(S_OK, LiveDevice(name)->GetCurrentFormat(&format));
+  EXPECT_EQ(640, reinterpret_cast<const VIDEOINFOHEADER*>(format->pbFormat)->bmiHeader.biWidth);
+  CoTaskMemFree(format->pbFormat);
+  CoTaskMemFree(format);
+
+  ASSERT_TRUE(WaitFrames(4));
+  for (size_t i = 0; i < window.inspected.size(); ++i) {
+    const SeenFrame& f = window.inspected[i];
+    EXPECT_EQ(320, f.width);
+    EXPECT_EQ(240, f.height);
+    // The pattern decodes only with rows of 320 * 3 bytes.
+    ASSERT_TRUE(f.decoded.valid) << "frame " << i;
+    EXPECT_TRUE(f.decoded.Upright()) << "frame " << i;
+    if (i > 0) {
+      EXPECT_GT(f.decoded.frameNumber, window.inspected[i - 1].decoded.frameNumber);
+    }
+  }
+  EXPECT_TRUE(PumpUntil(2000, [] { return CallbackCounter::frames >= 4; }));
+  EXPECT_EQ(320, CallbackCounter::width);
+  EXPECT_EQ(240, CallbackCounter::height);
+  EXPECT_EQ(0, CallbackCounter::nullData);
+
+  WCHAR folder[MAX_PATH] = L"";
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+  const std::wstring file = std::wstring(folder) + L"zelvora_scaled_preview.jpg";
+  DeleteFileW(file.c_str());
+  ASSERT_EQ(S_OK, camera->TakeSnap(W(file.c_str())));
+  EXPECT_TRUE(PumpUntil(5000, [&] { return JpegSize(file).cx != 0; }));
+  const SIZE picture = JpegSize(file);
+  EXPECT_EQ(320, picture.cx);
+  EXPECT_EQ(240, picture.cy);
+  EXPECT_EQ(S_OK, camera->ReleaseCamera());
+  DeleteFileW(file.c_str());
+}
+
+TEST_F(Preview, ALoadWhoseFramesCannotBeReadFailsAndLeavesNothingBehind) {
+  // Top-down RGB24 from the preview pin cannot reach the host bottom-up.
+  const wchar_t* name = L"Zelvora Test Top-down Camera";
+  ExtraDevice topDown(ZVD_KIND_CAMERA, L"ZelvoraDev97 Top-down", name, L"RGB24 640x480@30",
+                      L"preview:320x240 topdown");
+  ASSERT_EQ(S_OK, topDown.result);
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, camera->LoadCamera(W(name)));
+  EXPECT_EQ(0u, CameraState(camera.Get()));
+  EXPECT_EQ(E_POINTER, camera->GraphPlay());
+  EXPECT_TRUE(FilterNames(PublishedGraph().Get()).empty());
+  PumpUntil(300);
+  EXPECT_EQ(0, window.frames);
 }
 
 // ---- loads ----

@@ -1,0 +1,52 @@
+#include "capture/frameformat.h"
+
+#include <amvideo.h>
+#include <dvdmedia.h>
+#include <uuids.h>
+
+#include "capture/capturetypes.h"
+#include "capture/framelayout.h"
+#include "media/dshowids.h"
+
+namespace zelvora {
+namespace {
+
+// The ColorFormat code of a subtype, or -1.
+int ColorFormatOfSubtype(const GUID& subtype) {
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return ColorFormat::RGB24;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return ColorFormat::YUY2;
+  // IYUV has the same layout, but the grabber is given I420 and refuses every other subtype.
+  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return ColorFormat::I420;
+  return -1;
+}
+
+// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null.
+const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType) {
+  if (!mediaType.pbFormat) return nullptr;
+  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(mediaType.pbFormat)->bmiHeader;
+  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo2) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER2))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mediaType.pbFormat)->bmiHeader;
+  return nullptr;
+}
+
+}  // namespace
+
+bool FrameFormatOfConnection(const AM_MEDIA_TYPE& mediaType, FrameFormat* format) {
+  const int colorFormat = ColorFormatOfSubtype(mediaType.subtype);
+  const BITMAPINFOHEADER* header = BitmapHeaderOf(mediaType);
+  if (colorFormat < 0 || !header) return false;
+  const long long width = header->biWidth;
+  long long height = header->biHeight;
+  // RGB24 frames are handed on as delivered, promised bottom-up: a top-down picture cannot be.
+  if (height < 0 && colorFormat != ColorFormat::RGB24) height = -height;
+  // (A height of -2^31 turns into one that no int holds.)
+  if (width <= 0 || height <= 0 || height > 0x7FFFFFFF) return false;
+  if (FrameSourceBytes(colorFormat, static_cast<int>(width), static_cast<int>(height)) == 0) return false;
+  format->colorFormat = colorFormat;
+  format->width = static_cast<int>(width);
+  format->height = static_cast<int>(height);
+  return true;
+}
+
+}  // namespace zelvora

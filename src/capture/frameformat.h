@@ -1,0 +1,25 @@
+#pragma once
+
+// The frame layout a sample grabber delivers, read from the media type it was connected with.
+// Reads the record only: no platform call, so tests can hand it records of their own.
+#include <windows.h>
+#include <strmif.h>
+
+namespace zelvora {
+
+// What the frame callback object needs to read a delivered buffer.
+struct FrameFormat {
+  int colorFormat = 0;  // ColorFormat code
+  int width = 0;
+  int height = 0;
+};
+
+// The pixel format from the subtype (RGB24, YUY2, I420) and the picture size from the
+// VIDEOINFOHEADER or VIDEOINFOHEADER2 block. False, with `format` untouched, when the frames of
+// this type cannot be delivered as promised: another subtype or format type, a missing or short
+// format block, a width or height that is zero, negative or too large, or top-down RGB24 (a
+// negative height), whose rows would reach the host in the wrong order. YUY2 and I420 rows
+// always run top-down, whatever the sign of the height.
+bool FrameFormatOfConnection(const AM_MEDIA_TYPE& mediaType, FrameFormat* format);
+
+}  // namespace zelvora
