@@ -367,7 +367,9 @@ TEST_F(Recording, StartsAndStopsFromTheRenderWindowsThreadNeverHang) {
     EXPECT_EQ(S_OK, start ? camera->StopCapture() : camera->StartCapture(W(File(L"held.wmv").c_str())));
     EXPECT_EQ(1u, State());
     ASSERT_TRUE(framesFlow());
-    if (!start) ASSERT_EQ(S_OK, camera->StopCapture());
+    if (!start) {
+      ASSERT_EQ(S_OK, camera->StopCapture());
+    }
   }
   EXPECT_EQ(1, window.maxHandlerDepth);
   for (const std::wstring& path : recorded) {

@@ -62,7 +62,8 @@ class VirtualDevicesRemoved {
     std::wstring dll(path);
     dll.erase(dll.find_last_of(L"\\/") + 1);
     m_module = LoadLibraryW((dll + L"zelvora_devices.dll").c_str());
-    if (m_module) m_register = reinterpret_cast<RegisterSetFn>(GetProcAddress(m_module, "ZvdRegisterDeviceSet"));
+    if (m_module)
+      m_register = reinterpret_cast<RegisterSetFn>(reinterpret_cast<void*>(GetProcAddress(m_module, "ZvdRegisterDeviceSet")));
     if (m_register) m_register(L"none");
   }
   ~VirtualDevicesRemoved() {
