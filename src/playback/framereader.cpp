@@ -19,17 +19,15 @@ namespace zelvora {
 
 namespace {
 
-using CreateSyncReaderFn = HRESULT(WINAPI*)(IUnknown*, DWORD, IWMSyncReader**);
-
 struct ReaderDestroyer {
   void operator()(SyncFrameReader* reader) const { reader->Destroy(); }
 };
 
 }  // namespace
 
-HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image) {
+HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image, WmRuntime& runtime) {
   if (!fileName || !image) return E_POINTER;
-  std::unique_ptr<SyncFrameReader, ReaderDestroyer> reader(SyncFrameReader::Create());
+  std::unique_ptr<SyncFrameReader, ReaderDestroyer> reader(SyncFrameReader::Create(runtime));
   if (!reader) return E_POINTER;
 
   LONG liWidth = 0;
@@ -53,25 +51,20 @@ HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image
 
 // ---- SyncFrameReader ----
 
-SyncFrameReader* SyncFrameReader::Create() { return new (std::nothrow) SyncFrameReader(); }
+SyncFrameReader* SyncFrameReader::Create(WmRuntime& runtime) {
+  return new (std::nothrow) SyncFrameReader(runtime);
+}
 
 SyncFrameReader::~SyncFrameReader() {
   m_pReaderProfile.Reset();
   m_pReader.Reset();
-  if (m_hWmvCore) FreeLibrary(m_hWmvCore);
 }
 
 void SyncFrameReader::Destroy() { delete this; }
 
 bool SyncFrameReader::Open(const WCHAR* fileName) {
   if (!fileName || m_pReader) return false;
-  if (!m_hWmvCore) m_hWmvCore = LoadLibraryW(L"wmvcore.dll");
-  if (!m_hWmvCore) return false;
-  auto createSyncReader = reinterpret_cast<CreateSyncReaderFn>(
-      reinterpret_cast<void*>(GetProcAddress(m_hWmvCore, "WMCreateSyncReader")));
-  if (!createSyncReader) return false;
-
-  if (FAILED(createSyncReader(nullptr, 0, &m_pReader))) return false;
+  if (FAILED(m_pWmRuntime->CreateSyncReader(&m_pReader)) || !m_pReader) return false;
   if (FAILED(m_pReader->Open(fileName))) return false;
   // Without a profile FindStreams refuses to work.
   m_pReader.As(&m_pReaderProfile);
