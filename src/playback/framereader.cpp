@@ -72,9 +72,12 @@ bool SyncFrameReader::Open(const WCHAR* fileName) {
   m_pReaderProfile.Reset();
   if (FAILED(found)) return false;
   if (m_wVideoStream != 0) {
-    WORD stream = m_wVideoStream;
-    WMT_STREAM_SELECTION wmtSS = WMT_ON;
-    if (FAILED(m_pReader->SetStreamsSelected(1, &stream, &wmtSS))) return false;
+    // The picture stream alone: every other stream (sound above all) is switched off, so that the
+    // reader neither decodes nor queues samples that would only be thrown away.
+    WMT_STREAM_SELECTION wmtSS[kMaxStreams];
+    for (WORD i = 0; i < m_wStreamCount; ++i)
+      wmtSS[i] = m_wStreamNumbers[i] == m_wVideoStream ? WMT_ON : WMT_OFF;
+    if (FAILED(m_pReader->SetStreamsSelected(m_wStreamCount, m_wStreamNumbers, wmtSS))) return false;
     if (FAILED(m_pReader->SetReadStreamSamples(m_wVideoStream, FALSE))) return false;  // decoded samples
   }
   if (FAILED(m_pReader->SetRange(0, 0))) return false;  // the whole file from its beginning
@@ -133,6 +136,8 @@ HRESULT SyncFrameReader::FindStreams() {
     GUID guidStreamType = GUID_NULL;
     hr = lpStreamConfig->GetStreamType(&guidStreamType);
     if (FAILED(hr)) return hr;
+    // A profile cannot hold more streams; were one to, the surplus would merely stay selected.
+    if (m_wStreamCount < kMaxStreams) m_wStreamNumbers[m_wStreamCount++] = streamNumber;
     if (!IsEqualGUID(guidStreamType, WMMEDIATYPE_Video)) continue;
 
     ComPtr<IWMMediaProps> lpMediaProps;

@@ -22,8 +22,8 @@ class SyncFrameReader {
  public:
   static SyncFrameReader* Create(WmRuntime& runtime = SystemWmRuntime());
 
-  // True when the file is open, its video stream (if any) selected and decoded, and the reader
-  // positioned at the beginning.
+  // True when the file is open, its video stream (if any) selected alone and decoded, and the
+  // reader positioned at the beginning.
   virtual bool Open(const WCHAR* fileName);
   // False when not opened; otherwise writes biWidth and biHeight where asked.
   virtual bool GetFrameSize(LONG* width, LONG* height);
@@ -42,6 +42,10 @@ class SyncFrameReader {
   SyncFrameReader(const SyncFrameReader&) = delete;
   SyncFrameReader& operator=(const SyncFrameReader&) = delete;
 
+  // Stream numbers are 7 bits in a Windows Media file: at most 127 streams.
+  static constexpr WORD kMaxStreams = 127;
+
+  // Also notes every stream's number, for the selection of the video stream alone.
   HRESULT FindStreams();
   // Picture size in bytes from the stream's format; -1 when it does not fit a 32-bit count.
   LONG PictureBytes() const;
@@ -52,6 +56,9 @@ class SyncFrameReader {
   VIDEOINFOHEADER m_VideoInfo = {};
   BYTE m_bOpened = 0;
   WmRuntime* m_pWmRuntime;
+  // The numbers of the profile's streams, in profile order.
+  WORD m_wStreamNumbers[kMaxStreams] = {};
+  WORD m_wStreamCount = 0;
 };
 
 }  // namespace zelvora

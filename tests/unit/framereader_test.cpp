@@ -445,6 +445,17 @@ TEST(SyncFrameReaderRuntime, ExtractionReadsThroughTheReaderOfTheRuntimeItIsGive
   EXPECT_EQ(7, image.nWidth);
 }
 
+TEST(SyncFrameReaderOpen, OnlyTheVideoStreamIsSelectedAndDecoded) {
+  FakeFile file;
+  ReaderPtr reader(SyncFrameReader::Create(file.runtime));
+  ASSERT_TRUE(reader->Open(L"a.wmv"));
+  EXPECT_EQ(1, file.reader->selectCalls);
+  const std::vector<std::pair<WORD, WMT_STREAM_SELECTION>> selection = {{1, WMT_OFF}, {2, WMT_ON}, {3, WMT_OFF}};
+  EXPECT_EQ(selection, file.reader->selected);
+  const std::vector<std::pair<WORD, BOOL>> decoded = {{2, FALSE}};
+  EXPECT_EQ(decoded, file.reader->readStreamSamples);
+}
+
 TEST(SystemWmRuntime, RuntimeOfTheSystemFolderStaysLoadedAfterAnExtraction) {
   FrameImage image = {};
   EXPECT_EQ(E_INVALIDARG, LoadFrameFromFile(L"Z:\\no such folder\\missing.wmv", 1, Record(image)));
