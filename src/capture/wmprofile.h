@@ -1,12 +1,14 @@
 #pragma once
 
 // The Windows Media Format runtime as the recording code uses it: the declarations the MinGW
-// headers leave out, the media type records this code allocates, and the seam through which the
-// capture graph object obtains its profile manager.
+// headers leave out, the media type records this code allocates, and (in wmruntime.h) the seam
+// through which the capture graph object obtains its profile manager.
 #include <windows.h>
 #include <wmsdkidl.h>
 
 #include <memory>
+
+#include "capture/wmruntime.h"
 
 // IWMVideoMediaProps (quality and key frame spacing of a video stream).
 #ifndef __IWMVideoMediaProps_INTERFACE_DEFINED__
@@ -64,18 +66,5 @@ struct WmMediaTypeDeleter {
   void operator()(WM_MEDIA_TYPE* record) const { FreeWmMediaType(record); }
 };
 using WmMediaTypeRecord = std::unique_ptr<WM_MEDIA_TYPE, WmMediaTypeDeleter>;
-
-// Where the capture graph object gets its profile manager from. The system runtime loads
-// wmvcore.dll from the system folder at first use and keeps it loaded for the process's life
-// (profiles made by it may outlive any one component object).
-class WmRuntime {
- public:
-  virtual HRESULT CreateProfileManager(IWMProfileManager** manager) = 0;
-
- protected:
-  ~WmRuntime() = default;
-};
-
-WmRuntime& SystemWmRuntime();
 
 }  // namespace zelvora

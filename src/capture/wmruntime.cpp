@@ -1,46 +1,74 @@
 // The Windows Media Format runtime reached at run time (there is no import library for it), and
 // the media type records of the recording code.
-#include "capture/wmprofile.h"
+#include "capture/wmruntime.h"
 
 #include <string.h>
 
 #include <new>
+
+#include "capture/wmprofile.h"
 
 namespace zelvora {
 namespace {
 
 volatile LONG g_liveRecords = 0;
 
-typedef HRESULT(WINAPI* CreateProfileManagerFn)(IWMProfileManager**);
+using CreateProfileManagerFn = HRESULT(WINAPI*)(IWMProfileManager**);
+using CreateSyncReaderFn = HRESULT(WINAPI*)(IUnknown*, DWORD, IWMSyncReader**);
 
+// One entry point of the runtime, or why it cannot be had.
+template <typename Fn>
 struct RuntimeEntry {
-  CreateProfileManagerFn create = nullptr;
-  HRESULT result = S_OK;
+  Fn call = nullptr;
+  HRESULT result = E_NOINTERFACE;
 };
+
+struct RuntimeEntries {
+  RuntimeEntry<CreateProfileManagerFn> createProfileManager;
+  RuntimeEntry<CreateSyncReaderFn> createSyncReader;
+};
+
+HRESULT LastError() {
+  const DWORD error = GetLastError();
+  return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+template <typename Fn>
+RuntimeEntry<Fn> Resolve(HMODULE module, const char* name) {
+  RuntimeEntry<Fn> entry;
+  entry.call = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  entry.result = entry.call ? S_OK : LastError();
+  return entry;
+}
 
 // Loads wmvcore.dll by its full path in the system folder (never from the host's folder or the
 // current directory). Never unloaded.
-RuntimeEntry LoadRuntime() {
-  RuntimeEntry entry;
+RuntimeEntries LoadRuntime() {
+  RuntimeEntries entries;
   WCHAR path[MAX_PATH + 16] = {};
   const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  HRESULT failure = S_OK;
+  HMODULE module = nullptr;
   if (length == 0 || length >= MAX_PATH) {
-    entry.result = length == 0 ? HRESULT_FROM_WIN32(GetLastError()) : HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
-    return entry;
+    failure = length == 0 ? LastError() : HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
+  } else {
+    lstrcatW(path, L"\\wmvcore.dll");
+    module = LoadLibraryW(path);
+    if (!module) failure = LastError();
   }
-  lstrcatW(path, L"\\wmvcore.dll");
-  HMODULE module = LoadLibraryW(path);
   if (!module) {
-    entry.result = HRESULT_FROM_WIN32(GetLastError());
-    return entry;
+    entries.createProfileManager.result = failure;
+    entries.createSyncReader.result = failure;
+    return entries;
   }
-  entry.create = reinterpret_cast<CreateProfileManagerFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "WMCreateProfileManager")));
-  if (!entry.create) {
-    entry.result = HRESULT_FROM_WIN32(GetLastError());
-    FreeLibrary(module);
-  }
-  return entry;
+  entries.createProfileManager = Resolve<CreateProfileManagerFn>(module, "WMCreateProfileManager");
+  entries.createSyncReader = Resolve<CreateSyncReaderFn>(module, "WMCreateSyncReader");
+  return entries;
+}
+
+const RuntimeEntries& Entries() {
+  static const RuntimeEntries entries = LoadRuntime();  // once per process, thread-safe
+  return entries;
 }
 
 class SystemRuntime final : public WmRuntime {
@@ -48,9 +76,14 @@ class SystemRuntime final : public WmRuntime {
   HRESULT CreateProfileManager(IWMProfileManager** manager) override {
     if (!manager) return E_POINTER;
     *manager = nullptr;
-    static const RuntimeEntry entry = LoadRuntime();  // once per process, thread-safe
-    if (!entry.create) return FAILED(entry.result) ? entry.result : E_NOINTERFACE;
-    return entry.create(manager);
+    const auto& entry = Entries().createProfileManager;
+    return entry.call ? entry.call(manager) : entry.result;
+  }
+  HRESULT CreateSyncReader(IWMSyncReader** reader) override {
+    if (!reader) return E_POINTER;
+    *reader = nullptr;
+    const auto& entry = Entries().createSyncReader;
+    return entry.call ? entry.call(nullptr, 0, reader) : entry.result;
   }
 };
 

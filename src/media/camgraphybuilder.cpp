@@ -29,7 +29,8 @@ HRESULT CaptureBuilder::CopyCaptureFile(LPOLESTR oldName, LPOLESTR newName, int 
 
 namespace {
 
-// File types whose writer the builder object creates itself (the platform builder may not).
+// File types whose writer the builder object creates itself when the platform builder does not
+// implement SetOutputFileName (Wine's answers E_NOTIMPL).
 struct WriterKind {
   const GUID* subtype;
   const CLSID* filterClass;
@@ -54,16 +55,22 @@ HRESULT CaptureBuilder::SetOutputFileName(const GUID* subtype, LPCOLESTR fileNam
   *writer = nullptr;
   if (sink) *sink = nullptr;
   if (!m_pBuilder) return Missing();
+  // The platform's own writer first; only a builder without the operation leaves it to us.
+  HRESULT hr = m_pBuilder->SetOutputFileName(subtype, fileName, writer, sink);
   const WriterKind* kind = FindWriterKind(*subtype);
-  if (!kind) return m_pBuilder->SetOutputFileName(subtype, fileName, writer, sink);
+  if (hr != E_NOTIMPL || !kind) return hr;
+  return CreateWriter(*kind->filterClass, kind->filterName, fileName, writer, sink);
+}
 
+HRESULT CaptureBuilder::CreateWriter(REFCLSID filterClass, LPCWSTR filterName, LPCOLESTR fileName,
+                                     IBaseFilter** writer, IFileSinkFilter** sink) {
   // The writer goes into the graph that the platform builder was given.
   ComPtr<IGraphBuilder> graph;
   HRESULT hr = m_pBuilder->GetFiltergraph(&graph);
   if (FAILED(hr)) return hr;
   if (!graph) return E_UNEXPECTED;
   ComPtr<IBaseFilter> filter;
-  hr = CoCreateInstance(*kind->filterClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+  hr = CoCreateInstance(filterClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                         reinterpret_cast<void**>(filter.GetAddressOf()));
   if (FAILED(hr)) return hr;
   ComPtr<IFileSinkFilter> fileSink;
@@ -71,7 +78,7 @@ HRESULT CaptureBuilder::SetOutputFileName(const GUID* subtype, LPCOLESTR fileNam
   if (FAILED(hr)) return hr;
   hr = fileSink->SetFileName(fileName, nullptr);
   if (FAILED(hr)) return hr;
-  hr = graph->AddFilter(filter.Get(), kind->filterName);
+  hr = graph->AddFilter(filter.Get(), filterName);
   if (FAILED(hr)) return hr;
 
   *writer = filter.Detach();

@@ -26,11 +26,11 @@ class CaptureBuilder {
   virtual HRESULT AllocCapFile(LPCOLESTR fileName, DWORDLONG size);
   virtual HRESULT CopyCaptureFile(LPOLESTR oldName, LPOLESTR newName, int allowEscAbort,
                                   IAMCopyCaptureFileProgress* callback);
-  // For the subtypes whose writer it knows (MEDIASUBTYPE_Asf) the object does the work itself:
-  // it creates the writer, gives it the file name through IFileSinkFilter, adds it to the
-  // builder's graph and hands back the filter and (when `sink` is not null) its sink. Other
-  // subtypes go to the platform builder. A null subtype, file name or `writer` is E_POINTER
-  // before anything is created.
+  // Asks the platform builder first and returns its answer, writer and sink. Only when it answers
+  // E_NOTIMPL, and for a subtype whose writer the object knows (MEDIASUBTYPE_Asf), does the object
+  // do the work itself: it creates the writer, gives it the file name through IFileSinkFilter,
+  // adds it to the builder's graph and hands back the filter and (when `sink` is not null) its
+  // sink. A null subtype, file name or `writer` is E_POINTER before anything is called.
   virtual HRESULT SetOutputFileName(const GUID* subtype, LPCOLESTR fileName, IBaseFilter** writer,
                                     IFileSinkFilter** sink);
   virtual HRESULT ControlStream(const GUID* category, const GUID* type, IBaseFilter* filter,
@@ -53,6 +53,9 @@ class CaptureBuilder {
 
  private:
   HRESULT Missing() const { return FAILED(m_hrCreate) ? m_hrCreate : E_NOINTERFACE; }
+  // The writer of SetOutputFileName made by hand, named `filterName` in the builder's graph.
+  HRESULT CreateWriter(REFCLSID filterClass, LPCWSTR filterName, LPCOLESTR fileName, IBaseFilter** writer,
+                       IFileSinkFilter** sink);
 
   Microsoft::WRL::ComPtr<ICaptureGraphBuilder2> m_pBuilder;
   MediaUtility m_Utility;

@@ -19,17 +19,15 @@ namespace zelvora {
 
 namespace {
 
-using CreateSyncReaderFn = HRESULT(WINAPI*)(IUnknown*, DWORD, IWMSyncReader**);
-
 struct ReaderDestroyer {
   void operator()(SyncFrameReader* reader) const { reader->Destroy(); }
 };
 
 }  // namespace
 
-HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image) {
+HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image, WmRuntime& runtime) {
   if (!fileName || !image) return E_POINTER;
-  std::unique_ptr<SyncFrameReader, ReaderDestroyer> reader(SyncFrameReader::Create());
+  std::unique_ptr<SyncFrameReader, ReaderDestroyer> reader(SyncFrameReader::Create(runtime));
   if (!reader) return E_POINTER;
 
   LONG liWidth = 0;
@@ -53,25 +51,20 @@ HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image
 
 // ---- SyncFrameReader ----
 
-SyncFrameReader* SyncFrameReader::Create() { return new (std::nothrow) SyncFrameReader(); }
+SyncFrameReader* SyncFrameReader::Create(WmRuntime& runtime) {
+  return new (std::nothrow) SyncFrameReader(runtime);
+}
 
 SyncFrameReader::~SyncFrameReader() {
   m_pReaderProfile.Reset();
   m_pReader.Reset();
-  if (m_hWmvCore) FreeLibrary(m_hWmvCore);
 }
 
 void SyncFrameReader::Destroy() { delete this; }
 
 bool SyncFrameReader::Open(const WCHAR* fileName) {
   if (!fileName || m_pReader) return false;
-  if (!m_hWmvCore) m_hWmvCore = LoadLibraryW(L"wmvcore.dll");
-  if (!m_hWmvCore) return false;
-  auto createSyncReader = reinterpret_cast<CreateSyncReaderFn>(
-      reinterpret_cast<void*>(GetProcAddress(m_hWmvCore, "WMCreateSyncReader")));
-  if (!createSyncReader) return false;
-
-  if (FAILED(createSyncReader(nullptr, 0, &m_pReader))) return false;
+  if (FAILED(m_pWmRuntime->CreateSyncReader(&m_pReader)) || !m_pReader) return false;
   if (FAILED(m_pReader->Open(fileName))) return false;
   // Without a profile FindStreams refuses to work.
   m_pReader.As(&m_pReaderProfile);
@@ -79,9 +72,12 @@ bool SyncFrameReader::Open(const WCHAR* fileName) {
   m_pReaderProfile.Reset();
   if (FAILED(found)) return false;
   if (m_wVideoStream != 0) {
-    WORD stream = m_wVideoStream;
-    WMT_STREAM_SELECTION wmtSS = WMT_ON;
-    if (FAILED(m_pReader->SetStreamsSelected(1, &stream, &wmtSS))) return false;
+    // The picture stream alone: every other stream (sound above all) is switched off, so that the
+    // reader neither decodes nor queues samples that would only be thrown away.
+    WMT_STREAM_SELECTION wmtSS[kMaxStreams];
+    for (WORD i = 0; i < m_wStreamCount; ++i)
+      wmtSS[i] = m_wStreamNumbers[i] == m_wVideoStream ? WMT_ON : WMT_OFF;
+    if (FAILED(m_pReader->SetStreamsSelected(m_wStreamCount, m_wStreamNumbers, wmtSS))) return false;
     if (FAILED(m_pReader->SetReadStreamSamples(m_wVideoStream, FALSE))) return false;  // decoded samples
   }
   if (FAILED(m_pReader->SetRange(0, 0))) return false;  // the whole file from its beginning
@@ -140,6 +136,8 @@ HRESULT SyncFrameReader::FindStreams() {
     GUID guidStreamType = GUID_NULL;
     hr = lpStreamConfig->GetStreamType(&guidStreamType);
     if (FAILED(hr)) return hr;
+    // A profile cannot hold more streams; were one to, the surplus would merely stay selected.
+    if (m_wStreamCount < kMaxStreams) m_wStreamNumbers[m_wStreamCount++] = streamNumber;
     if (!IsEqualGUID(guidStreamType, WMMEDIATYPE_Video)) continue;
 
     ComPtr<IWMMediaProps> lpMediaProps;

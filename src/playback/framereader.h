@@ -6,20 +6,24 @@
 #include <wmsdkidl.h>
 #include <wrl/client.h>
 
+#include "capture/wmruntime.h"
+
 namespace zelvora {
 
 // Takes picture `frame` (1-based) of a Windows Media file into the host's FrameImage record.
 // S_OK, E_POINTER (null name or record) or E_INVALIDARG (anything the file or the reading refused).
-HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image);
+// The reader comes from `runtime` (the system's Windows Media runtime unless a test stands in).
+HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image,
+                          WmRuntime& runtime = SystemWmRuntime());
 
-// Reads the decoded pictures of a file's video stream with the Windows Media synchronous reader.
-// One object per extraction, on the heap; Destroy frees it.
+// Reads the decoded pictures of a file's video stream with the Windows Media synchronous reader
+// that `runtime` creates. One object per extraction, on the heap; Destroy frees it.
 class SyncFrameReader {
  public:
-  static SyncFrameReader* Create();
+  static SyncFrameReader* Create(WmRuntime& runtime = SystemWmRuntime());
 
-  // True when the file is open, its video stream (if any) selected and decoded, and the reader
-  // positioned at the beginning.
+  // True when the file is open, its video stream (if any) selected alone and decoded, and the
+  // reader positioned at the beginning.
   virtual bool Open(const WCHAR* fileName);
   // False when not opened; otherwise writes biWidth and biHeight where asked.
   virtual bool GetFrameSize(LONG* width, LONG* height);
@@ -29,7 +33,7 @@ class SyncFrameReader {
   virtual void Destroy();
 
  protected:
-  SyncFrameReader() = default;
+  explicit SyncFrameReader(WmRuntime& runtime) : m_pWmRuntime(&runtime) {}
   virtual ~SyncFrameReader();
 
  private:
@@ -38,6 +42,10 @@ class SyncFrameReader {
   SyncFrameReader(const SyncFrameReader&) = delete;
   SyncFrameReader& operator=(const SyncFrameReader&) = delete;
 
+  // Stream numbers are 7 bits in a Windows Media file: at most 127 streams.
+  static constexpr WORD kMaxStreams = 127;
+
+  // Also notes every stream's number, for the selection of the video stream alone.
   HRESULT FindStreams();
   // Picture size in bytes from the stream's format; -1 when it does not fit a 32-bit count.
   LONG PictureBytes() const;
@@ -47,8 +55,10 @@ class SyncFrameReader {
   WORD m_wVideoStream = 0;
   VIDEOINFOHEADER m_VideoInfo = {};
   BYTE m_bOpened = 0;
-  // wmvcore.dll has no import library: it is loaded for the reader's life.
-  HMODULE m_hWmvCore = nullptr;
+  WmRuntime* m_pWmRuntime;
+  // The numbers of the profile's streams, in profile order.
+  WORD m_wStreamNumbers[kMaxStreams] = {};
+  WORD m_wStreamCount = 0;
 };
 
 }  // namespace zelvora

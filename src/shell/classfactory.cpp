@@ -42,12 +42,25 @@ STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) ClassFactory::AddRef() { return InterlockedIncrement(&m_lRef); }
+// Every reference beyond the cache's own is held by a host (from DllGetClassObject or a copy of
+// it) and holds the module: a host may keep the factory to create objects later, without
+// LockServer, and the DLL must not be unloaded under it.
+STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
+  ModuleLock();
+  return InterlockedIncrement(&m_lRef);
+}
 
 STDMETHODIMP_(ULONG) ClassFactory::Release() {
-  // The cached factory is freed by Shutdown only.
-  LONG count = InterlockedDecrement(&m_lRef);
-  return count > 0 ? count : 1;
+  // The cached factory is freed by Shutdown only. A Release beyond the host's references would
+  // reach the cache's own: it is ignored rather than allowed to take a module lock away.
+  for (;;) {
+    const LONG count = m_lRef;
+    if (count <= 1) return 1;
+    if (InterlockedCompareExchange(&m_lRef, count - 1, count) == count) {
+      ModuleUnlock();
+      return count - 1;
+    }
+  }
 }
 
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {

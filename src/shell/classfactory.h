@@ -6,7 +6,8 @@
 namespace zelvora {
 
 // Class factory of the component class. One instance is created on the first request and
-// kept for the life of the module; its reference count does not hold the module.
+// kept for the life of the module. The cache's own reference does not hold the module; every
+// other reference holds one module lock until it is released.
 class ClassFactory final : public IClassFactory {
  public:
   // The cached factory; null only when it cannot be allocated.

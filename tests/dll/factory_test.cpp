@@ -69,6 +69,7 @@ TEST(ClassFactory, CreatesObjectsAndRefusesUnknownInterfaces) {
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
   // The refused object is gone again.
+  factory.Reset();
   EXPECT_EQ(S_OK, Export<CanUnloadFn>("DllCanUnloadNow")());
 }
 
@@ -112,6 +113,7 @@ TEST(ClassFactory, AggregatedInterfacesDelegateToTheOuterObject) {
   EXPECT_EQ(1, outer.refs);
   outer.inner = nullptr;
   EXPECT_EQ(0u, inner->Release());
+  factory.Reset();
   EXPECT_EQ(S_OK, Export<CanUnloadFn>("DllCanUnloadNow")());
 }
 
@@ -132,5 +134,39 @@ TEST(Lifetime, ObjectsAndServerLocksKeepTheModule) {
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
   EXPECT_EQ(S_FALSE, canUnload());
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  factory.Reset();
+  EXPECT_EQ(S_OK, canUnload());
+}
+
+TEST(Lifetime, FactoryReferencesKeepTheModule) {
+  auto canUnload = Export<CanUnloadFn>("DllCanUnloadNow");
+  auto get = Export<GetClassObjectFn>("DllGetClassObject");
+  ASSERT_EQ(S_OK, canUnload()) << "an object of another test is still alive";
+
+  // Held without an object and without LockServer, as a host keeps it to create objects later.
+  IClassFactory* first = nullptr;
+  ASSERT_EQ(S_OK, get(CLSID_IZelvora, IID_IClassFactory, reinterpret_cast<void**>(&first)));
+  EXPECT_EQ(S_FALSE, canUnload());
+  IUnknown* second = nullptr;
+  ASSERT_EQ(S_OK, get(CLSID_IZelvora, IID_IUnknown, reinterpret_cast<void**>(&second)));
+  first->Release();
+  EXPECT_EQ(S_FALSE, canUnload()) << "one reference is left";
+  second->Release();
+  EXPECT_EQ(S_OK, canUnload());
+
+  // A surplus Release reaches only the cache's own reference and takes no lock away.
+  EXPECT_EQ(1u, first->Release());
+  EXPECT_EQ(S_OK, canUnload());
+  ComPtr<IClassFactory> factory = Factory();
+  EXPECT_EQ(S_FALSE, canUnload());
+
+  // LockServer outlives the reference it was made through.
+  EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+  factory.Reset();
+  EXPECT_EQ(S_FALSE, canUnload());
+  factory = Factory();
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  EXPECT_EQ(S_FALSE, canUnload());
+  factory.Reset();
   EXPECT_EQ(S_OK, canUnload());
 }

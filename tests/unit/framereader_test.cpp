@@ -1,5 +1,6 @@
 // The synchronous frame reader: choosing the video stream from a file's profile (on a stand-in
-// profile), the picture size and the reader's answers before it is opened.
+// profile), the picture size and the reader's answers before it is opened, extraction through a
+// stand-in runtime and reader, and the system runtime that it uses by default.
 #include <windows.h>
 #include <strmif.h>
 #include <amvideo.h>
@@ -7,12 +8,18 @@
 #include <dvdmedia.h>
 #include <nserror.h>
 
+#include <wmsbuffer.h>
+
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "Zelvora.h"
 #include "playback/framereader.h"
+#include "wm_fakes.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -307,6 +314,163 @@ TEST(SyncFrameReaderSize, PictureSizeInBytesFromTheFormat) {
   header.biWidth = 65536;
   header.biHeight = 65536;  // wraps to 0 in 32 bits
   EXPECT_EQ(-1, reader->ReadFrame(nullptr));
+}
+
+// A decoded sample.
+class FakeBuffer final : public INSSBuffer {
+ public:
+  explicit FakeBuffer(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(INSSBuffer))) return E_NOINTERFACE;
+    *ppv = static_cast<INSSBuffer*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HEAP_REFCOUNT()
+  STDMETHODIMP GetLength(DWORD*) override { return E_NOTIMPL; }  // as Wine's
+  STDMETHODIMP SetLength(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMaxLength(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBuffer(BYTE**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBufferAndLength(BYTE** data, DWORD* length) override {
+    *data = m_bytes.data();
+    *length = static_cast<DWORD>(m_bytes.size());
+    return S_OK;
+  }
+
+ private:
+  ~FakeBuffer() = default;
+  LONG m_refs = 1;
+  std::vector<BYTE> m_bytes;
+};
+
+// A synchronous reader of a file with the given profile whose video stream yields `pictures`.
+// It keeps what it was asked to do.
+class FakeSyncReader final : public IWMSyncReader {
+ public:
+  FakeSyncReader(std::vector<StreamDesc> streams, std::vector<std::vector<BYTE>> pictures)
+      : m_profile(new FakeProfile(std::move(streams))), m_pictures(std::move(pictures)) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualIID(riid, __uuidof(IWMProfile))) return m_profile->QueryInterface(riid, ppv);
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(IWMSyncReader))) return E_NOINTERFACE;
+    *ppv = static_cast<IWMSyncReader*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HEAP_REFCOUNT()
+  LONG Refs() const { return m_refs; }
+  STDMETHODIMP Open(const WCHAR* name) override { return fileName = name, S_OK; }
+  STDMETHODIMP Close() override { return E_NOTIMPL; }
+  STDMETHODIMP SetRange(QWORD, LONGLONG) override { return S_OK; }
+  STDMETHODIMP SetRangeByFrame(WORD, QWORD, LONGLONG) override { return E_NOTIMPL; }
+  STDMETHODIMP GetNextSample(WORD stream, INSSBuffer** sample, QWORD*, QWORD*, DWORD*, DWORD*, WORD*) override {
+    readStreams.push_back(stream);
+    if (m_next >= m_pictures.size()) return NS_E_NO_MORE_SAMPLES;
+    *sample = new FakeBuffer(m_pictures[m_next++]);
+    return S_OK;
+  }
+  STDMETHODIMP SetStreamsSelected(WORD count, WORD* numbers, WMT_STREAM_SELECTION* selections) override {
+    ++selectCalls;
+    for (WORD i = 0; i < count; ++i) selected.emplace_back(numbers[i], selections[i]);
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamSelected(WORD, WMT_STREAM_SELECTION*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetReadStreamSamples(WORD stream, BOOL compressed) override {
+    readStreamSamples.emplace_back(stream, compressed);
+    return S_OK;
+  }
+  STDMETHODIMP GetReadStreamSamples(WORD, BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE*, BYTE*, WORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetOutputSetting(DWORD, LPCWSTR, WMT_ATTR_DATATYPE, const BYTE*, WORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputCount(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputProps(DWORD, IWMOutputMediaProps**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetOutputProps(DWORD, IWMOutputMediaProps*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputFormatCount(DWORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputFormat(DWORD, DWORD, IWMOutputMediaProps**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputNumberForStream(WORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamNumberForOutput(DWORD, WORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMaxOutputSampleSize(DWORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMaxStreamSampleSize(WORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP OpenStream(IStream*) override { return E_NOTIMPL; }
+
+  std::wstring fileName;
+  int selectCalls = 0;
+  std::vector<std::pair<WORD, WMT_STREAM_SELECTION>> selected;
+  std::vector<std::pair<WORD, BOOL>> readStreamSamples;
+  std::vector<WORD> readStreams;
+
+ private:
+  ~FakeSyncReader() = default;
+  LONG m_refs = 1;
+  ComPtr<FakeProfile> m_profile;
+  std::vector<std::vector<BYTE>> m_pictures;
+  size_t m_next = 0;
+};
+
+// A runtime that hands out one fake reader of a file with audio, 4x2 video and audio streams,
+// whose pictures are filled with 1, 2, 3.
+struct FakeFile {
+  FakeFile() {
+    std::vector<std::vector<BYTE>> pictures;
+    for (BYTE fill = 1; fill <= 3; ++fill) pictures.emplace_back(4 * 2 * 3, fill);
+    *reader.GetAddressOf() = new FakeSyncReader({Audio(1), Video(2, 4, 2), Audio(3)}, std::move(pictures));
+    runtime.syncReader = reader;
+  }
+  wmfake::Runtime runtime;
+  ComPtr<FakeSyncReader> reader;
+};
+
+unsigned long* Record(FrameImage& image) { return reinterpret_cast<unsigned long*>(&image); }
+
+TEST(SyncFrameReaderRuntime, ExtractionReadsThroughTheReaderOfTheRuntimeItIsGiven) {
+  FakeFile file;
+  FrameImage image = {};
+  ASSERT_EQ(S_OK, LoadFrameFromFile(L"C:\\clips\\a.wmv", 2, Record(image), file.runtime));
+  EXPECT_EQ(1, file.runtime.CountCalls("CreateSyncReader"));
+  EXPECT_EQ(L"C:\\clips\\a.wmv", file.reader->fileName);
+  EXPECT_EQ(4, image.nWidth);
+  EXPECT_EQ(2, image.nHeight);
+  ASSERT_NE(nullptr, image.pBits);
+  EXPECT_EQ(std::vector<BYTE>(24, 2), std::vector<BYTE>(image.pBits, image.pBits + 24));
+  CoTaskMemFree(image.pBits);
+  EXPECT_EQ(std::vector<WORD>({2, 2}), file.reader->readStreams);
+  EXPECT_EQ(2, file.reader->Refs()) << "the extraction let go of its reader (the test holds two)";
+
+  // A runtime without a reader: refused, the record untouched.
+  wmfake::Runtime none;
+  image = {7, 7, nullptr};
+  EXPECT_EQ(E_INVALIDARG, LoadFrameFromFile(L"a.wmv", 1, Record(image), none));
+  EXPECT_EQ(1, none.CountCalls("CreateSyncReader"));
+  EXPECT_EQ(7, image.nWidth);
+}
+
+TEST(SyncFrameReaderOpen, OnlyTheVideoStreamIsSelectedAndDecoded) {
+  FakeFile file;
+  ReaderPtr reader(SyncFrameReader::Create(file.runtime));
+  ASSERT_TRUE(reader->Open(L"a.wmv"));
+  EXPECT_EQ(1, file.reader->selectCalls);
+  const std::vector<std::pair<WORD, WMT_STREAM_SELECTION>> selection = {{1, WMT_OFF}, {2, WMT_ON}, {3, WMT_OFF}};
+  EXPECT_EQ(selection, file.reader->selected);
+  const std::vector<std::pair<WORD, BOOL>> decoded = {{2, FALSE}};
+  EXPECT_EQ(decoded, file.reader->readStreamSamples);
+}
+
+TEST(SystemWmRuntime, RuntimeOfTheSystemFolderStaysLoadedAfterAnExtraction) {
+  FrameImage image = {};
+  EXPECT_EQ(E_INVALIDARG, LoadFrameFromFile(L"Z:\\no such folder\\missing.wmv", 1, Record(image)));
+  const HMODULE module = GetModuleHandleW(L"wmvcore.dll");
+  ASSERT_NE(nullptr, module);
+  WCHAR loaded[MAX_PATH] = {};
+  ASSERT_NE(0u, GetModuleFileNameW(module, loaded, MAX_PATH));
+  WCHAR expected[MAX_PATH + 16] = {};
+  ASSERT_NE(0u, GetSystemDirectoryW(expected, MAX_PATH));
+  lstrcatW(expected, L"\\wmvcore.dll");
+  EXPECT_EQ(0, lstrcmpiW(expected, loaded)) << "loaded from " << loaded;
+
+  ComPtr<IWMSyncReader> syncReader;
+  EXPECT_EQ(S_OK, SystemWmRuntime().CreateSyncReader(&syncReader));
+  EXPECT_NE(nullptr, syncReader.Get());
 }
 
 }  // namespace

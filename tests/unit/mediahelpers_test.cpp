@@ -1,8 +1,10 @@
 // Media type records given back, the MPEG-2 test of a pin, and the capture builder object.
 #include <windows.h>
 #include <objidl.h>
+#include <vfwmsgs.h>
 
 #include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -189,22 +191,84 @@ TEST(CaptureBuilderMissing, EveryOperationReportsTheCreationFailure) {
   EXPECT_EQ(E_POINTER, none.SetOutputFileName(&MEDIASUBTYPE_Asf, nullptr, &writer, nullptr));
 }
 
-// ---- SetOutputFileName: the writer made by the builder object ----
+// ---- SetOutputFileName: the platform's writer, else the one made by the builder object ----
+
+// A platform builder that keeps the graph it is given and answers SetOutputFileName as the test
+// says: E_NOTIMPL as Wine's does, another failure, or a success with a writer of its own.
+class OutputBuilder final : public ICaptureGraphBuilder2 {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ICaptureGraphBuilder2)) return E_NOINTERFACE;
+    *ppv = static_cast<ICaptureGraphBuilder2*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG refs = InterlockedDecrement(&m_refs);
+    if (refs == 0) delete this;
+    return static_cast<ULONG>(refs);
+  }
+  STDMETHODIMP SetOutputFileName(const GUID* type, LPCOLESTR file, IBaseFilter** filter,
+                                 IFileSinkFilter** sink) override {
+    ++calls;
+    subtype = *type;
+    fileName = file;
+    if (result != S_OK) return result;
+    auto* writer = new FakeWriter(CLSID_WMAsfWriter, &writers);
+    writer->SetFileName(file, nullptr);
+    *filter = writer;
+    if (sink) writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(sink));
+    return S_OK;
+  }
+  STDMETHODIMP SetFiltergraph(IGraphBuilder* graph) override { return m_graph = graph, S_OK; }
+  STDMETHODIMP GetFiltergraph(IGraphBuilder** graph) override { return m_graph ? m_graph.CopyTo(graph) : E_UNEXPECTED; }
+  STDMETHODIMP FindInterface(const GUID*, const GUID*, IBaseFilter*, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP RenderStream(const GUID*, const GUID*, IUnknown*, IBaseFilter*, IBaseFilter*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*, REFERENCE_TIME*, WORD,
+                             WORD) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP AllocCapFile(LPCOLESTR, DWORDLONG) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyCaptureFile(LPOLESTR, LPOLESTR, int, IAMCopyCaptureFileProgress*) override { return E_NOTIMPL; }
+  STDMETHODIMP FindPin(IUnknown*, PIN_DIRECTION, const GUID*, const GUID*, BOOL, int, IPin**) override {
+    return E_NOTIMPL;
+  }
+
+  HRESULT result = E_NOTIMPL;
+  int calls = 0;
+  GUID subtype = GUID_NULL;
+  std::wstring fileName;
+  FakeWriter::Record writers;  // the platform's own
+
+ private:
+  ~OutputBuilder() = default;
+  LONG m_refs = 1;
+  ComPtr<IGraphBuilder> m_graph;
+};
 
 class OutputFileTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(S_OK, writerClass.result);
-    ASSERT_EQ(S_OK, builder.CreateResult());
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                      reinterpret_cast<void**>(graph.GetAddressOf())));
+  }
+  static ComPtr<OutputBuilder> NewPlatform() {
+    ComPtr<OutputBuilder> builder;
+    *builder.GetAddressOf() = new OutputBuilder();
+    return builder;
   }
 
   FakeWriter::Record record;
   ProcessClass writerClass{CLSID_WMAsfWriter, [this]() -> IUnknown* {
                              return static_cast<IBaseFilter*>(new FakeWriter(CLSID_WMAsfWriter, &record));
                            }};
-  CaptureBuilder builder;
+  ComPtr<OutputBuilder> platform = NewPlatform();
+  CaptureBuilder builder{platform.Get()};
   ComPtr<IGraphBuilder> graph;
 };
 
@@ -213,6 +277,7 @@ TEST_F(OutputFileTest, CreatesNamesAndAddsTheWriterAndHandsBackFilterAndSink) {
   ComPtr<IBaseFilter> writer;
   ComPtr<IFileSinkFilter> sink;
   ASSERT_EQ(S_OK, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"C:\\rec\\take 1.wmv", &writer, &sink));
+  EXPECT_EQ(1, platform->calls) << "the platform was asked first";
   EXPECT_EQ(1, record.created);
   EXPECT_EQ(L"C:\\rec\\take 1.wmv", record.fileName);
   ASSERT_NE(nullptr, writer.Get());
@@ -247,6 +312,7 @@ TEST_F(OutputFileTest, MissingArgumentsCreateNothing) {
   EXPECT_EQ(E_POINTER, builder.SetOutputFileName(nullptr, L"a.wmv", &writer, nullptr));
   EXPECT_EQ(E_POINTER, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"a.wmv", nullptr, nullptr));
   EXPECT_EQ(0, record.created);
+  EXPECT_EQ(0, platform->calls);
 }
 
 TEST_F(OutputFileTest, FailuresLeaveNoWriterBehind) {
@@ -274,9 +340,37 @@ TEST_F(OutputFileTest, FailuresLeaveNoWriterBehind) {
 TEST_F(OutputFileTest, OtherFileTypesAreLeftToThePlatformBuilder) {
   ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
   ComPtr<IBaseFilter> writer;
-  builder.SetOutputFileName(&MEDIASUBTYPE_Avi, L"a.avi", &writer, nullptr);
+  EXPECT_EQ(E_NOTIMPL, builder.SetOutputFileName(&MEDIASUBTYPE_Avi, L"a.avi", &writer, nullptr));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_Avi, platform->subtype));
   EXPECT_EQ(0, record.created);
-  if (writer) graph->RemoveFilter(writer.Get());
+}
+
+TEST_F(OutputFileTest, ThePlatformsAnswerOtherThanNotImplementedIsKept) {
+  ASSERT_EQ(S_OK, builder.SetFiltergraph(graph.Get()));
+  // Its own writer, with the same arguments, and nothing made by hand.
+  platform->result = S_OK;
+  ComPtr<IBaseFilter> writer;
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"C:\\rec\\a.wmv", &writer, &sink));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_Asf, platform->subtype));
+  EXPECT_EQ(L"C:\\rec\\a.wmv", platform->fileName);
+  EXPECT_EQ(1, platform->writers.created);
+  EXPECT_EQ(L"C:\\rec\\a.wmv", platform->writers.fileName);
+  ComPtr<IBaseFilter> sinkFilter;
+  ASSERT_EQ(S_OK, sink.As(&sinkFilter));
+  EXPECT_EQ(writer.Get(), sinkFilter.Get());
+  EXPECT_EQ(0, record.created);
+
+  // A failure of its own comes back unchanged, and again nothing is made by hand.
+  for (HRESULT failure : {E_ACCESSDENIED, E_FAIL, VFW_E_NOT_FOUND}) {
+    platform->result = failure;
+    ComPtr<IBaseFilter> refused;
+    EXPECT_EQ(failure, builder.SetOutputFileName(&MEDIASUBTYPE_Asf, L"b.wmv", &refused, &sink));
+    EXPECT_EQ(nullptr, refused.Get());
+    EXPECT_EQ(nullptr, sink.Get());
+  }
+  EXPECT_EQ(0, record.created);
+  EXPECT_EQ(1, platform->writers.created);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 // A Windows Media Format runtime of the test's making: profile manager with codec information
 // (codec and format lists under the test's control), profiles, stream configurations with media
-// props, video props and property vault, and stream prioritizations. Every call is logged,
-// every object counted, and what the code under test configured is kept after the objects are
-// gone.
+// props, video props and property vault, and stream prioritizations; synchronous readers are the
+// ones the test hands it. Every call is logged, every object counted, and what the code under
+// test configured is kept after the objects are gone.
 
 #include <windows.h>
 #include <strmif.h>
@@ -108,6 +108,15 @@ struct ProfileState {
 class Runtime final : public zelvora::WmRuntime {
  public:
   HRESULT CreateProfileManager(IWMProfileManager** manager) override;
+  // Hands out `syncReader` (E_NOTIMPL while there is none).
+  HRESULT CreateSyncReader(IWMSyncReader** reader) override {
+    Log("CreateSyncReader");
+    if (!reader) return E_POINTER;
+    *reader = syncReader.Get();
+    if (!syncReader) return E_NOTIMPL;
+    syncReader->AddRef();
+    return S_OK;
+  }
 
   // Settings.
   std::vector<Codec> videoCodecs, audioCodecs;
@@ -122,6 +131,7 @@ class Runtime final : public zelvora::WmRuntime {
   bool offerVault = true;
   bool offerVideoProps = true;
   DWORD complexityBytes = 4;  // what the vault claims the complexity property needs
+  ComPtr<IWMSyncReader> syncReader;
 
   // Records.
   std::vector<std::string> calls;
