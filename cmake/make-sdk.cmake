@@ -21,16 +21,20 @@ file(WRITE ${stage}/README.txt
 
 bin/Zelvora.dll            the component (32-bit, in-process COM server)
 bin/Zelvora.sxs.manifest   its side-by-side assembly manifest, for use without registration
-include/Zelvora.h          the interfaces, RenderFrame, FrameImage and callback types
+include/Zelvora.h          the interfaces, RenderFrame, FrameImage, the callback types and the
+                           component's own success codes (C and C++)
 include/Zelvora_i.c        the GUID definitions (compile it into the host)
 include/Zelvora.tlb        the type library (also embedded in Zelvora.dll)
 examples/                  the demo host, the preview window host, the smallest host and the
                            registration-free host, with a CMakeLists.txt of their own
 cmake/mingw-i686.cmake     toolchain file for MinGW-w64 cross builds
-docs/host-guide.md         the host guide: registration, every method, frames, threads, events
+docs/host-guide.md         the host guide: registration, every method and its results, frames,
+                           threads, events, recording, playback, what differs under Wine
+docs/preview-screenshot.png  the preview window host at work
 
 Register:        regsvr32 bin\\Zelvora.dll
-Build examples:  cmake -S examples -B build-examples -A Win32           (Visual Studio)
+Build examples, in this folder:
+                 cmake -S examples -B build-examples -A Win32           (Visual Studio)
                  cmake -S examples -B build-examples -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
                  cmake --build build-examples
 ")

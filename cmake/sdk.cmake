@@ -13,8 +13,8 @@ add_custom_command(
   VERBATIM)
 add_custom_target(sdk ALL DEPENDS ${ZELVORA_SDK_ZIP})
 
-# The kit's examples build against the kit alone: unpacked into a folder of their own and
-# configured with the kit's toolchain file.
+# The kit's examples build against the kit alone: unpacked into a folder of its own and built
+# there with the commands the kit documents, exactly as typed.
 add_test(NAME sdk_examples_build
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/kit/sdk-test.sh ${ZELVORA_SDK_ZIP} ${CMAKE_BINARY_DIR}/sdk-check)
 set_tests_properties(sdk_examples_build PROPERTIES TIMEOUT 600)

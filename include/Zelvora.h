@@ -89,6 +89,14 @@ extern "C" {
 #define ZELVORA_HOST_TYPES_DEFINED
 #define WM_RENDER_FRAME 0x13A8
 #define WM_ZELVORA_GRAPHNOTIFY 0x8002
+/* Success codes of the component besides S_OK and S_FALSE. SUCCEEDED() is true for them: */
+/* compare a result with S_OK where the difference matters. */
+/* Camera loads: the camera offers none of RGB24, YUY2, I420; nothing runs. */
+#define ZELVORA_S_NO_KNOWN_FORMAT ((HRESULT)7L)
+/* Camera loads: the camera offers them, but none at the requested size; nothing runs. */
+#define ZELVORA_S_NO_FORMAT_AT_SIZE ((HRESULT)8L)
+/* OpenPlayFile: the name contains none of .asf, .wma, .wmv; nothing is opened. */
+#define ZELVORA_S_NOT_WINDOWS_MEDIA_FILE ((HRESULT)10L)
 typedef struct RenderFrame { int width; int height; unsigned char* data; } RenderFrame;
 typedef void (__cdecl *RenderCallback)(RenderFrame* frame, int reserved1, int reserved2);
 typedef void (__cdecl *DeviceCallBack)(int index, const unsigned short* friendlyName, int category);

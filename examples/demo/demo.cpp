@@ -253,11 +253,16 @@ struct Demo {
     camera->SetNotifyWnd(window);  // the graph exists now
     unsigned long state = 0;
     camera->GetCurrentCameraState(&state);
+    // The load's own success codes (SUCCEEDED is true for them) mean that nothing runs.
     const bool ok = hr == S_OK && state == 1;
+    const char* what = ok                                  ? "running"
+                       : hr == ZELVORA_S_NO_KNOWN_FORMAT   ? "no usable pixel format"
+                       : hr == ZELVORA_S_NO_FORMAT_AT_SIZE ? "size not offered"
+                                                           : "not running";
     Record("open camera", hr, ok,
            Format("\"%s\"%s%s at %dx%d, state %lu (%s)", Narrow(cameraName).c_str(),
                   microphoneName.empty() ? "" : " with \"", microphoneName.empty() ? "" : (Narrow(microphoneName) + "\"").c_str(),
-                  kWidth, kHeight, state, ok ? "running" : hr == 7 ? "no usable pixel format" : hr == 8 ? "size not offered" : "not running"));
+                  kWidth, kHeight, state, what));
     return ok;
   }
 
@@ -356,7 +361,8 @@ struct Demo {
       Sleep(200);
     }
     if (hr != S_OK) {
-      Record("play file", hr, false, Narrow(media) + (hr == 10 ? ": not a Windows Media file name" : ": cannot be opened"));
+      const bool notMediaName = hr == ZELVORA_S_NOT_WINDOWS_MEDIA_FILE;  // a success code: nothing was opened
+      Record("play file", hr, false, Narrow(media) + (notMediaName ? ": not a Windows Media file name" : ": cannot be opened"));
       player->ReleasePlayFile();
       return;
     }

@@ -61,7 +61,7 @@ TEST(Interfaces, UtilityOffersOnlyIUnknown) {
   EXPECT_EQ(count - 1, utility->Release());
 }
 
-TEST(Interfaces, MethodsThatDoNothingAnswerAsSpecified) {
+TEST(Interfaces, MethodsThatDoNothingReturnSOkOrENotImplAndWriteNothing) {
   ComPtr<IIZelvora> camera = CreateComponent();
   ComPtr<ISetting> setting;
   ComPtr<IDevice> device;

@@ -46,7 +46,7 @@ std::vector<std::wstring> GraphEntries() {
 
 }  // namespace
 
-TEST(CaptureGraph, ConstructionSetsTheSpecifiedStartValues) {
+TEST(CaptureGraph, ANewObjectHoldsNoGraphOrDevicesAndAsksFor640x480) {
   CaptureGraph graph;
   CaptureGraphTestAccess a(graph);
   EXPECT_EQ(nullptr, a.m_pGraph().Get());
