@@ -8,19 +8,13 @@
 #include <new>
 
 #include "capture/formatchoice.h"
+#include "capture/frameformat.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 
 namespace {
-
-PixelFormat PixelFormatOf(const GUID& subtype) {
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return PixelFormat::RGB24;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return PixelFormat::YUY2;
-  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return PixelFormat::I420;
-  return PixelFormat::Other;
-}
 
 // The numbered capability list of a stream configuration. The capability records are read into
 // a buffer of the size that the configuration announces, never smaller than a
@@ -61,7 +55,7 @@ class CapabilityList {
     const VIDEO_STREAM_CONFIG_CAPS* caps = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(m_pCaps);
     CapabilityInfo info;
     info.videoInfo = IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) != FALSE;
-    info.format = PixelFormatOf(mediaType.subtype);
+    info.format = PixelFormatOfSubtype(mediaType.subtype);
     // The width is the largest output width, the height the smallest output height: for a
     // capability of one fixed size both are simply the frame's size.
     info.width = caps->MaxOutputSize.cx;

@@ -11,15 +11,6 @@
 namespace zelvora {
 namespace {
 
-// The ColorFormat code of a subtype, or -1.
-int ColorFormatOfSubtype(const GUID& subtype) {
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return ColorFormat::RGB24;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return ColorFormat::YUY2;
-  // IYUV has the same layout, but the grabber is given I420 and refuses every other subtype.
-  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return ColorFormat::I420;
-  return -1;
-}
-
 // The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null.
 const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType) {
   if (!mediaType.pbFormat) return nullptr;
@@ -32,8 +23,16 @@ const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType) {
 
 }  // namespace
 
+PixelFormat PixelFormatOfSubtype(const GUID& subtype) {
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return PixelFormat::RGB24;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return PixelFormat::YUY2;
+  // IYUV has the same layout, but the grabber is given I420 and refuses every other subtype.
+  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return PixelFormat::I420;
+  return PixelFormat::Other;
+}
+
 bool FrameFormatOfConnection(const AM_MEDIA_TYPE& mediaType, FrameFormat* format) {
-  const int colorFormat = ColorFormatOfSubtype(mediaType.subtype);
+  const int colorFormat = ColorFormatOf(PixelFormatOfSubtype(mediaType.subtype));
   const BITMAPINFOHEADER* header = BitmapHeaderOf(mediaType);
   if (colorFormat < 0 || !header) return false;
   const long long width = header->biWidth;

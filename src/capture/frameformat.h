@@ -5,7 +5,12 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "capture/formatchoice.h"
+
 namespace zelvora {
+
+// The pixel format of a video subtype: RGB24, YUY2, I420 (the FOURCC subtype), or Other.
+PixelFormat PixelFormatOfSubtype(const GUID& subtype);
 
 // What the frame callback object needs to read a delivered buffer.
 struct FrameFormat {
