@@ -14,6 +14,7 @@
 #include "capture/framecallback.h"
 #include "devices/deviceenumerator.h"
 #include "media/camgraphybuilder.h"
+#include "media/graphnotify.h"
 
 namespace zelvora {
 
@@ -77,8 +78,6 @@ class CaptureGraph {
   friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
-  // Gives the graph's event queue the host's notify window, when the host has named one.
-  void AttachNotifyWindow();
   // Takes every event out of the graph's queue and frees it: called when the graph is emptied,
   // so no event of the filters just removed is reported against the next load.
   void DiscardQueuedEvents();
@@ -156,9 +155,7 @@ class CaptureGraph {
   int m_nCaptureY = 480;
   BOOL m_bAudioCaptured = FALSE;
   // The host's notify window, kept for every graph this object builds.
-  HWND m_hNotifyWnd = nullptr;
-  UINT m_uNotifyMessage = 0;
-  BOOL m_bNotifySet = FALSE;
+  GraphNotifyWindow m_NotifyWnd;
   // Platform services of the recording, replaceable for tests (not owned).
   WmRuntime* m_pWmRuntime = &SystemWmRuntime();
   AudioMixerApi* m_pMixer = &SystemAudioMixer();

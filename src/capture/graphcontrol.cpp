@@ -56,17 +56,10 @@ HRESULT CaptureGraph::GraphStop() {
 HRESULT CaptureGraph::SetNotifyWnd(HWND window, UINT message) {
   // Kept for every graph this object builds from now on: a load that fails drops the graph's
   // event interface, and the next load must still post to the host's window.
-  m_hNotifyWnd = window;
-  m_uNotifyMessage = message;
-  m_bNotifySet = TRUE;
+  m_NotifyWnd.Set(window, message);
   if (!m_pMediaEvent) return E_POINTER;
-  AttachNotifyWindow();
+  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
   return S_OK;
-}
-
-void CaptureGraph::AttachNotifyWindow() {
-  if (m_pMediaEvent && m_bNotifySet)
-    m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hNotifyWnd), static_cast<long>(m_uNotifyMessage), 0);
 }
 
 void CaptureGraph::DiscardQueuedEvents() {

@@ -85,7 +85,7 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   if (FAILED(hr)) return hr;
   hr = m_pGraph.As(&m_pMediaEvent);
   if (FAILED(hr)) return hr;
-  AttachNotifyWindow();
+  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
 
   ComPtr<IAMStreamConfig> config;
   hr = FindCaptureStreamConfig(&config);
@@ -235,18 +235,17 @@ HRESULT CaptureGraph::ConfigureSampleGrabber(IBaseFilter* grabber) {
 HRESULT CaptureGraph::ConfigureFramesFromConnection() {
   // No grabber: the video port path, or none could be created. No frames to read.
   if (!m_pSampleGrabber) return S_OK;
-  // A record of the task allocator, so the media type helper gives back all of it.
-  MediaTypeRecord connected(static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE))));
-  if (!connected) return E_OUTOFMEMORY;
-  ZeroMemory(connected.get(), sizeof(AM_MEDIA_TYPE));
-  HRESULT hr = m_pSampleGrabber->GetConnectedMediaType(connected.get());
+  AM_MEDIA_TYPE connected = {};
+  HRESULT hr = m_pSampleGrabber->GetConnectedMediaType(&connected);
   // The interleaved preview path leaves the grabber unconnected: it delivers nothing.
   if (hr == VFW_E_NOT_CONNECTED) return S_OK;
   if (FAILED(hr)) return hr;
   // A preview pin of its own, or a converter the builder put in between, may connect the grabber
   // at another size than the capture pin was given: the frames come in the connection's layout.
   FrameFormat format;
-  if (!FrameFormatOfConnection(*connected, &format)) return VFW_E_INVALIDMEDIATYPE;
+  const bool readable = FrameFormatOfConnection(connected, &format);
+  FreeMediaTypeContents(connected);
+  if (!readable) return VFW_E_INVALIDMEDIATYPE;
   m_FrameCallback.SetFrameFormat(format.colorFormat);
   m_FrameCallback.SetFrameSize(format.width, format.height);
   return S_OK;

@@ -48,22 +48,13 @@ int ConnectedOutputs(IBaseFilter* filter) {
   return count;
 }
 
-IBaseFilter* Raw(IBaseFilter* filter) { return filter; }
-IBaseFilter* Raw(const ComPtr<IBaseFilter>& filter) { return filter.Get(); }
-
-// True when `filter` is one of `filters` (same COM object).
-template <typename List>
-bool IsOneOf(IBaseFilter* filter, const List& filters) {
-  ComPtr<IUnknown> identity;
-  if (FAILED(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())))) return false;
-  for (const auto& candidate : filters) {
-    IBaseFilter* other = Raw(candidate);
-    ComPtr<IUnknown> otherIdentity;
-    if (other && SUCCEEDED(other->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(otherIdentity.GetAddressOf()))) &&
-        otherIdentity.Get() == identity.Get())
-      return true;
-  }
-  return false;
+// True when both references name the same COM object (null names none).
+bool SameObject(IUnknown* a, IUnknown* b) {
+  if (!a || !b) return false;
+  ComPtr<IUnknown> identityA, identityB;
+  return SUCCEEDED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identityA.GetAddressOf()))) &&
+         SUCCEEDED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identityB.GetAddressOf()))) &&
+         identityA.Get() == identityB.Get();
 }
 
 // An input named like the mixer's line; an empty line name names nothing.
@@ -142,8 +133,9 @@ namespace {
 
 // Filters upstream of `filter` that the graph inserted for the recording alone: walking up from
 // its inputs, every filter that feeds nothing but the path to the writer, up to a capture source
-// or to a filter that also feeds another branch (the preview's Smart Tee), which stay.
-void CollectRecordingBranch(IBaseFilter* filter, IBaseFilter* const (&sources)[2],
+// or to a filter that also feeds another branch (the preview's Smart Tee), which stay. A filter
+// with one connected output is reached by one path only, so none is collected twice.
+void CollectRecordingBranch(IBaseFilter* filter, IBaseFilter* videoSource, IBaseFilter* audioSource,
                             std::vector<ComPtr<IBaseFilter>>& branch, int depth) {
   ComPtr<IEnumPins> pins;
   if (depth > kMaxBranchLength || FAILED(filter->EnumPins(&pins)) || !pins) return;
@@ -155,11 +147,11 @@ void CollectRecordingBranch(IBaseFilter* filter, IBaseFilter* const (&sources)[2
         FAILED(pin->ConnectedTo(&upstream)) || !upstream)
       continue;
     ComPtr<IBaseFilter> owner = PinOwner(upstream.Get());
-    if (!owner || IsOneOf(owner.Get(), sources) || IsOneOf(owner.Get(), branch) ||
+    if (!owner || SameObject(owner.Get(), videoSource) || SameObject(owner.Get(), audioSource) ||
         ConnectedOutputs(owner.Get()) != 1)
       continue;
     branch.push_back(owner);
-    CollectRecordingBranch(owner.Get(), sources, branch, depth + 1);
+    CollectRecordingBranch(owner.Get(), videoSource, audioSource, branch, depth + 1);
   }
 }
 
@@ -171,8 +163,7 @@ HRESULT CaptureGraph::RemoveRecordingWriter() {
     // Decoders and converters the graph put between the capture pins and the writer go with it:
     // left behind, they would hang on the capture path with a free output.
     std::vector<ComPtr<IBaseFilter>> branch;
-    IBaseFilter* const sources[2] = {m_pVideoCapture.Get(), m_pAudioCapture.Get()};
-    CollectRecordingBranch(m_pAsfWriter.Get(), sources, branch, 0);
+    CollectRecordingBranch(m_pAsfWriter.Get(), m_pVideoCapture.Get(), m_pAudioCapture.Get(), branch, 0);
     // Removing the filter disconnects its inputs; on failure it stays where it is.
     HRESULT hr = m_pGraph->RemoveFilter(m_pAsfWriter.Get());
     if (FAILED(hr)) return hr;

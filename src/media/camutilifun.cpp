@@ -2,10 +2,17 @@
 
 namespace zelvora {
 
+void FreeMediaTypeContents(AM_MEDIA_TYPE& mediaType) {
+  if (mediaType.cbFormat != 0) CoTaskMemFree(mediaType.pbFormat);
+  mediaType.pbFormat = nullptr;
+  mediaType.cbFormat = 0;
+  if (mediaType.pUnk) mediaType.pUnk->Release();
+  mediaType.pUnk = nullptr;
+}
+
 void DeleteMediaTypeRecord(AM_MEDIA_TYPE* mediaType) {
   if (!mediaType) return;
-  if (mediaType->cbFormat != 0) CoTaskMemFree(mediaType->pbFormat);
-  if (mediaType->pUnk) mediaType->pUnk->Release();
+  FreeMediaTypeContents(*mediaType);
   CoTaskMemFree(mediaType);
 }
 

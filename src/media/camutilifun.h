@@ -7,6 +7,11 @@
 
 namespace zelvora {
 
+// Gives back what a media type filled in by the platform holds (a caller-owned record, as
+// GetConnectedMediaType fills one): the format block (when cbFormat is nonzero) and the pUnk
+// reference, leaving both fields empty. The record itself stays.
+void FreeMediaTypeContents(AM_MEDIA_TYPE& mediaType);
+
 // Gives back a media type record that a platform call handed out: the format block (when
 // cbFormat is nonzero), the pUnk reference (when set), then the record itself. Null is ignored.
 void DeleteMediaTypeRecord(AM_MEDIA_TYPE* mediaType);

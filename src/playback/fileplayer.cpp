@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include "capture/capturetypes.h"
+#include "media/camutilifun.h"
 #include "media/graphclock.h"
 
 using Microsoft::WRL::ComPtr;
@@ -15,15 +16,6 @@ using Microsoft::WRL::ComPtr;
 namespace zelvora {
 
 namespace {
-
-// Gives back what a media type filled in by the platform holds (not the record itself).
-void FreeMediaTypeContents(AM_MEDIA_TYPE& mediaType) {
-  if (mediaType.cbFormat != 0) CoTaskMemFree(mediaType.pbFormat);
-  mediaType.pbFormat = nullptr;
-  mediaType.cbFormat = 0;
-  if (mediaType.pUnk) mediaType.pUnk->Release();
-  mediaType.pUnk = nullptr;
-}
 
 // First pin of `filter` that is free and points in `direction`; null when there is none.
 ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
@@ -163,16 +155,9 @@ unsigned long FilePlayer::OnGraphNotify() {
 
 HRESULT FilePlayer::SetNotifyEventHwnd(HWND window, UINT message) {
   // Kept for every graph the player builds: opening another file replaces the graph.
-  m_hNotifyWnd = window;
-  m_uNotifyMessage = message;
-  m_bNotifySet = TRUE;
-  AttachNotifyWindow();
+  m_NotifyWnd.Set(window, message);
+  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
   return S_OK;
-}
-
-void FilePlayer::AttachNotifyWindow() {
-  if (m_pMediaEvent && m_bNotifySet)
-    m_pMediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hNotifyWnd), static_cast<long>(m_uNotifyMessage), 0);
 }
 
 // ---- graph building ----
@@ -185,7 +170,7 @@ HRESULT FilePlayer::CreatePlayGraph() {
   if (FAILED(hr)) return hr;
   hr = m_pGraph.As(&m_pMediaEvent);
   if (FAILED(hr)) return hr;
-  AttachNotifyWindow();
+  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
   hr = m_pGraph.As(&m_pMediaSeeking);
   if (FAILED(hr)) return hr;
   hr = CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,

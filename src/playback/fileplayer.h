@@ -8,6 +8,7 @@
 
 #include "capture/framecallback.h"
 #include "media/dshowids.h"
+#include "media/graphnotify.h"
 
 namespace zelvora {
 
@@ -55,8 +56,6 @@ class FilePlayer {
   HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
   void MatchSmallPictureSize();
   HRESULT RemoveAllFilters();
-  // Gives the graph's event queue the host's notify window, when the host has named one.
-  void AttachNotifyWindow();
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
@@ -72,9 +71,7 @@ class FilePlayer {
   BOOL m_bPlaying = FALSE;
   BOOL m_bGraphBuilt = FALSE;
   // The host's notify window, kept for every graph the player builds.
-  HWND m_hNotifyWnd = nullptr;
-  UINT m_uNotifyMessage = 0;
-  BOOL m_bNotifySet = FALSE;
+  GraphNotifyWindow m_NotifyWnd;
 };
 
 }  // namespace zelvora
