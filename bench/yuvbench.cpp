@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/yuvconvert.h"
-#include "capture/yuvkernels.h"
+#include "media/pixel/yuvconvert.h"
+#include "media/pixel/yuvkernels.h"
 
 #if defined(ZELVORA_BENCH_LIBYUV)
 #include <libyuv.h>

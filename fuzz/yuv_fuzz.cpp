@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "capture/capturetypes.h"
-#include "capture/framelayout.h"
-#include "capture/yuvconvert.h"
+#include "media/pixel/colorformat.h"
+#include "media/pixel/framelayout.h"
+#include "media/pixel/yuvconvert.h"
 
 using namespace zelvora;
 

@@ -25,7 +25,7 @@
 #include <wrl/client.h>
 
 #include "Zelvora.h"
-#include "capture/yuvconvert.h"
+#include "media/pixel/yuvconvert.h"
 #include "testdevices.h"
 
 #include <uuids.h>

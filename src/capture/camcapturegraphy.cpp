@@ -1,6 +1,6 @@
 #include "capture/camcapturegraphy.h"
 
-#include "capture/gdiplussession.h"
+#include "media/gdiplussession.h"
 #include "media/graphclock.h"
 
 using Microsoft::WRL::ComPtr;

@@ -8,10 +8,10 @@
 #include <wrl/client.h>
 
 #include "capture/audiomixer.h"
-#include "capture/capturetypes.h"
-#include "capture/wmprofile.h"
+#include "media/frametypes.h"
+#include "media/wmprofile.h"
 #include "media/dshowids.h"
-#include "capture/framecallback.h"
+#include "media/framecallback.h"
 #include "devices/deviceenumerator.h"
 #include "media/camgraphybuilder.h"
 #include "media/graphnotify.h"

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "capture/capturetypes.h"
+#include "media/frametypes.h"
 
 namespace zelvora {
 

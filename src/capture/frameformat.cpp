@@ -4,8 +4,8 @@
 #include <dvdmedia.h>
 #include <uuids.h>
 
-#include "capture/capturetypes.h"
-#include "capture/framelayout.h"
+#include "media/frametypes.h"
+#include "media/pixel/framelayout.h"
 #include "media/dshowids.h"
 
 namespace zelvora {

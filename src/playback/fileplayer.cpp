@@ -7,7 +7,7 @@
 #include <vfwmsgs.h>
 #include <wchar.h>
 
-#include "capture/capturetypes.h"
+#include "media/frametypes.h"
 #include "media/camutilifun.h"
 #include "media/graphclock.h"
 

@@ -6,7 +6,7 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
-#include "capture/framecallback.h"
+#include "media/framecallback.h"
 #include "media/dshowids.h"
 #include "media/graphnotify.h"
 

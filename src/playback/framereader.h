@@ -6,7 +6,7 @@
 #include <wmsdkidl.h>
 #include <wrl/client.h>
 
-#include "capture/wmruntime.h"
+#include "media/wmruntime.h"
 
 namespace zelvora {
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "capturegraph_access.h"
-#include "capture/gdiplussession.h"
+#include "media/gdiplussession.h"
 #include "media/dshowids.h"
 
 using Microsoft::WRL::ComPtr;

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/capturetypes.h"
+#include "media/frametypes.h"
 #include "capture/formatchoice.h"
 #include "devices/devicenames.h"
 

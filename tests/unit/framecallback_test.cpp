@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "capture/camcapturegraphy.h"
-#include "capture/framecallback.h"
-#include "capture/gdiplussession.h"
-#include "capture/snapshot.h"
-#include "capture/yuvconvert.h"
+#include "media/framecallback.h"
+#include "media/gdiplussession.h"
+#include "media/snapshot.h"
+#include "media/pixel/yuvconvert.h"
 #include "support/guarded_buffer.h"
 
 namespace zelvora {

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/framecallback.h"
-#include "capture/yuvconvert.h"
+#include "media/framecallback.h"
+#include "media/pixel/yuvconvert.h"
 #include "media/dshowids.h"
 
 using Microsoft::WRL::ComPtr;

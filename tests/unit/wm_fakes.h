@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/wmprofile.h"
+#include "media/wmprofile.h"
 
 namespace wmfake {
 

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/yuvconvert.h"
-#include "capture/yuvtables.h"
+#include "media/pixel/yuvconvert.h"
+#include "media/pixel/yuvtables.h"
 #include "support/guarded_buffer.h"
 
 namespace zelvora {

@@ -2,7 +2,7 @@
 // called only when the processor and the operating system support AVX2.
 #include <immintrin.h>
 
-#include "capture/yuvkernels.h"
+#include "media/pixel/yuvkernels.h"
 
 namespace zelvora {
 namespace yuv {

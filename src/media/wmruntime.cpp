@@ -1,12 +1,12 @@
 // The Windows Media Format runtime reached at run time (there is no import library for it), and
 // the media type records of the recording code.
-#include "capture/wmruntime.h"
+#include "media/wmruntime.h"
 
 #include <string.h>
 
 #include <new>
 
-#include "capture/wmprofile.h"
+#include "media/wmprofile.h"
 
 namespace zelvora {
 namespace {

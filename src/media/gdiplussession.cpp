@@ -1,4 +1,4 @@
-#include "capture/gdiplussession.h"
+#include "media/gdiplussession.h"
 
 #include <windows.h>
 #include <gdiplus.h>

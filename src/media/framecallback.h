@@ -5,7 +5,7 @@
 #include <qedit.h>
 
 #include "Zelvora.h"
-#include "capture/capturetypes.h"
+#include "media/frametypes.h"
 
 namespace zelvora {
 

@@ -1,4 +1,4 @@
-#include "capture/snapshot.h"
+#include "media/snapshot.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "capture/yuvtables.h"
+#include "media/pixel/yuvtables.h"
 
 // Fixed-point colour tables with 10 fractional bits, indexed by a byte value. The chroma entries
 // are trunc(1024 * c * (i - 128)) computed in double precision; they are kept as constants so the

@@ -2,12 +2,9 @@
 
 // Small value types shared by the camera and playback code. Platform-free.
 
-namespace zelvora {
+#include "media/pixel/colorformat.h"
 
-// Pixel format of the preview frames.
-namespace ColorFormat {
-enum : int { RGB24 = 0, I420 = 1, YUY2 = 2, NotConfigured = 3 };
-}
+namespace zelvora {
 
 // What GetCurrentCameraState reports.
 namespace CameraState {

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "capture/wmruntime.h"
+#include "media/wmruntime.h"
 
 // IWMVideoMediaProps (quality and key frame spacing of a video stream).
 #ifndef __IWMVideoMediaProps_INTERFACE_DEFINED__

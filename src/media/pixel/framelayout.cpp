@@ -1,7 +1,7 @@
-#include "capture/framelayout.h"
+#include "media/pixel/framelayout.h"
 
-#include "capture/capturetypes.h"
-#include "capture/yuvconvert.h"
+#include "media/pixel/colorformat.h"
+#include "media/pixel/yuvconvert.h"
 
 namespace zelvora {
 

@@ -2,7 +2,7 @@
 #include <emmintrin.h>
 #include <string.h>
 
-#include "capture/yuvkernels.h"
+#include "media/pixel/yuvkernels.h"
 
 namespace zelvora {
 namespace yuv {

@@ -1,6 +1,6 @@
 // Processor feature detection for the conversion kernels (CPUID and the operating system's
 // register state through XGETBV). Built with XSAVE enabled for the intrinsic on GCC and Clang.
-#include "capture/yuvconvert.h"
+#include "media/pixel/yuvconvert.h"
 
 #if defined(_MSC_VER)
 #include <intrin.h>

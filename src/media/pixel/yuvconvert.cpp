@@ -1,10 +1,10 @@
-#include "capture/yuvconvert.h"
+#include "media/pixel/yuvconvert.h"
 
 #include <stdlib.h>
 
 #include <atomic>
 
-#include "capture/yuvkernels.h"
+#include "media/pixel/yuvkernels.h"
 
 namespace zelvora {
 namespace yuv {

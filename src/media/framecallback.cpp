@@ -1,12 +1,12 @@
-#include "capture/framecallback.h"
+#include "media/framecallback.h"
 
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "capture/framelayout.h"
-#include "capture/snapshot.h"
-#include "capture/yuvconvert.h"
+#include "media/pixel/framelayout.h"
+#include "media/snapshot.h"
+#include "media/pixel/yuvconvert.h"
 
 namespace zelvora {
 namespace {

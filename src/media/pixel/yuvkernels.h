@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "capture/yuvtables.h"
+#include "media/pixel/yuvtables.h"
 
 namespace zelvora {
 namespace yuv {

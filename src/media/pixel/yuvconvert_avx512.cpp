@@ -3,7 +3,7 @@
 // operating system support it.
 #include <immintrin.h>
 
-#include "capture/yuvkernels.h"
+#include "media/pixel/yuvkernels.h"
 
 namespace zelvora {
 namespace yuv {
