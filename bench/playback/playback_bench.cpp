@@ -101,7 +101,7 @@ PlayResult Play(const std::wstring& file) {
   result.openMs = NowMs() - t0;
   const double cpu0 = ProcessCpuMs();
   const double wall0 = NowMs();
-  if (FAILED(player.StartPaly())) return result;
+  if (FAILED(player.StartPlay())) return result;
   const double deadline = NowMs() + 30000;
   unsigned long answer = 2;
   while ((answer = player.OnGraphNotify()) == 2 && NowMs() < deadline) Sleep(5);

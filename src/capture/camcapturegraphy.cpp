@@ -58,31 +58,4 @@ void CaptureGraph::StopGraph() {
   if (control) control->Stop();  // nothing to do for a stopped graph
 }
 
-HRESULT CaptureGraph::RemoveAllFilters() {
-  if (!m_pGraph) return E_POINTER;
-  ComPtr<IEnumFilters> filters;
-  HRESULT hr = m_pGraph->EnumFilters(&filters);
-  if (FAILED(hr)) return hr;
-  for (;;) {
-    // The set of filters changes with every removal: start over each time.
-    filters->Reset();
-    ComPtr<IBaseFilter> filter;
-    if (filters->Next(1, &filter, nullptr) != S_OK || !filter) return S_OK;
-
-    ComPtr<IEnumPins> pins;
-    hr = filter->EnumPins(&pins);
-    if (FAILED(hr)) return hr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-      ComPtr<IPin> peer;
-      if (SUCCEEDED(pin->ConnectedTo(&peer)) && peer) {
-        m_pGraph->Disconnect(peer.Get());
-        m_pGraph->Disconnect(pin.Get());
-      }
-    }
-    hr = m_pGraph->RemoveFilter(filter.Get());
-    if (FAILED(hr)) return hr;
-  }
-}
-
 }  // namespace zelvora

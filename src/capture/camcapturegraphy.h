@@ -7,16 +7,22 @@
 #include <wmsdkidl.h>
 #include <wrl/client.h>
 
+#include <functional>
+
 #include "capture/audiomixer.h"
-#include "media/frametypes.h"
-#include "media/wmprofile.h"
-#include "media/dshowids.h"
-#include "media/framecallback.h"
 #include "devices/deviceenumerator.h"
 #include "media/camgraphybuilder.h"
+#include "media/dshowids.h"
+#include "media/framecallback.h"
+#include "media/frametypes.h"
+#include "media/graphfilters.h"
 #include "media/graphnotify.h"
+#include "media/graphrot.h"
+#include "media/wmprofile.h"
 
 namespace zelvora {
+
+struct RecordingStream;
 
 // Build flags of BuildPreviewGraph.
 namespace PreviewFlags {
@@ -83,12 +89,13 @@ class CaptureGraph {
   void DiscardQueuedEvents();
   // Stops the graph whatever its state (m_bRunning aside).
   void StopGraph();
-  HRESULT RemoveAllFilters();
+  HRESULT RemoveAllFilters() { return zelvora::RemoveAllFilters(m_pGraph.Get()); }
 
   // Preview graph construction.
   HRESULT BindSourceFilter(IMoniker* moniker, BOOL video);
   HRESULT BuildPreviewGraph(int flags);
-  // Steps 2 to 7 of BuildPreviewGraph; S_OK only when the graph runs.
+  // The graph and its sources, the capture format, the preview branches, the frame format of the
+  // grabber's connection, then running the graph: S_OK only when the graph runs.
   HRESULT BuildAndRunPreview(int flags);
   HRESULT CreateGraphAndSources(BOOL video);
   HRESULT AddNullRenderer(Microsoft::WRL::ComPtr<IBaseFilter>& field);
@@ -107,12 +114,18 @@ class CaptureGraph {
   HRESULT ApplyCaptureFormat(int index, IAMStreamConfig* config);
 
   // Running object table.
-  HRESULT AddGraphToRot();
-  void RemoveGraphFromRot();
+  HRESULT AddGraphToRot() { return zelvora::AddGraphToRot(m_pGraph.Get(), &m_dwRotRegister); }
+  void RemoveGraphFromRot() { zelvora::RemoveGraphFromRot(&m_dwRotRegister); }
 
   // Recording: the writer and its profile.
   HRESULT ConfigureRecordingWriter();
   HRESULT BuildRecordingProfile(BOOL withAudio, int width, int height);
+  // Adds one stream of `majorType` to m_pProfile: `chooseFormat` gives its media type (and may
+  // tune the stream's properties), `settings` its names, rates and number.
+  HRESULT AddRecordingStream(REFGUID majorType, const RecordingStream& settings,
+                             const std::function<HRESULT(IWMMediaProps*, WmMediaTypeRecord*)>& chooseFormat);
+  // Marks the audio stream mandatory and the video stream optional.
+  HRESULT SetRecordingPriorities();
   BOOL FindCodecFormat(IWMProfileManager* manager, REFGUID majorType, REFGUID subtype, WM_MEDIA_TYPE** record);
   HRESULT GetStreamMediaType(IWMMediaProps* props, WM_MEDIA_TYPE** record);
   // Recording: the audio input and the writer's removal.
@@ -122,6 +135,9 @@ class CaptureGraph {
   // Stops a paused graph (GraphStop acts on a running one only): filters are added, removed and
   // connected only in a stopped graph.
   HRESULT StopPausedGraph();
+  // The device-lost event of OnGraphError's drain: true when it is reported (the drain then
+  // ends), with the detail bytes written; false when it is passed over.
+  bool ReportDeviceLost(LONG_PTR sender, LONG_PTR state, BYTE* detail);
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   CaptureBuilder m_Builder;

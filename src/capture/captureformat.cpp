@@ -5,6 +5,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <memory>
 #include <new>
 
 #include "capture/formatchoice.h"
@@ -24,7 +25,6 @@ class CapabilityList {
   CapabilityList() = default;
   CapabilityList(const CapabilityList&) = delete;
   CapabilityList& operator=(const CapabilityList&) = delete;
-  ~CapabilityList() { delete[] m_pCaps; }
 
   HRESULT Open(IAMStreamConfig* config) {
     m_pConfig = config;
@@ -34,7 +34,7 @@ class CapabilityList {
     const size_t bytes = size > static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))
                              ? static_cast<size_t>(size)
                              : sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    m_pCaps = new (std::nothrow) BYTE[bytes]();
+    m_pCaps.reset(new (std::nothrow) BYTE[bytes]());
     return m_pCaps ? S_OK : E_OUTOFMEMORY;
   }
 
@@ -44,7 +44,7 @@ class CapabilityList {
   // failure, or an index past the end (S_FALSE), ends a walk of the list.
   HRESULT Read(int index, MediaTypeRecord* record) {
     AM_MEDIA_TYPE* mediaType = nullptr;
-    HRESULT hr = m_pConfig->GetStreamCaps(index, &mediaType, m_pCaps);
+    HRESULT hr = m_pConfig->GetStreamCaps(index, &mediaType, m_pCaps.get());
     record->reset(mediaType);
     if (FAILED(hr)) return hr;
     return mediaType ? S_OK : S_FALSE;
@@ -52,7 +52,7 @@ class CapabilityList {
 
   // What the format code needs of the record just read.
   CapabilityInfo Describe(const AM_MEDIA_TYPE& mediaType) const {
-    const VIDEO_STREAM_CONFIG_CAPS* caps = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(m_pCaps);
+    const VIDEO_STREAM_CONFIG_CAPS* caps = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(m_pCaps.get());
     CapabilityInfo info;
     info.videoInfo = IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) != FALSE;
     info.format = PixelFormatOfSubtype(mediaType.subtype);
@@ -66,7 +66,7 @@ class CapabilityList {
  private:
   IAMStreamConfig* m_pConfig = nullptr;
   int m_nCount = 0;
-  BYTE* m_pCaps = nullptr;
+  std::unique_ptr<BYTE[]> m_pCaps;
 };
 
 }  // namespace

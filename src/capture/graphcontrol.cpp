@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "capture/camcapturegraphy.h"
+#include "media/debugline.h"
 
 namespace zelvora {
 namespace {
@@ -76,8 +77,6 @@ void CaptureGraph::DiscardQueuedEvents() {
 
 namespace {
 
-void DebugLine(const WCHAR* text) { OutputDebugStringW(text); }
-
 // True when the sender of a device event is `filter`. The graph hands the sender out without a
 // reference, and the filter it names may be gone (released by the host, or a camera of an earlier
 // load): the value is compared with the filter's IBaseFilter and its canonical IUnknown, and
@@ -92,6 +91,7 @@ bool IsSender(LONG_PTR sender, IBaseFilter* filter) {
 
 }  // namespace
 
+// The debugger lines of the event drain are fixed texts: hosts and tests read them.
 unsigned long CaptureGraph::OnGraphError(unsigned long* detail) {
   BYTE* bytes = reinterpret_cast<BYTE*>(detail);
   unsigned long result = 0;
@@ -109,36 +109,36 @@ unsigned long CaptureGraph::OnGraphError(unsigned long* detail) {
                static_cast<unsigned long>(param1), static_cast<unsigned long>(param2));
     DebugLine(line);
     if (code == EC_PAUSED) DebugLine(L"is not Playing");
-
     if (code == EC_ERRORABORT) {
       DebugLine(L"11");
       result = EC_ERRORABORT;
-    } else if (code == EC_DEVICE_LOST) {
-      DebugLine(L"22");
-      if (param2 == 0) {
-        // Device removed: report it when it is one of our two sources.
-        DebugLine(L"33");
-        const bool camera = IsSender(param1, m_pVideoCapture.Get());
-        const bool audio = !camera && IsSender(param1, m_pAudioCapture.Get());
-        if (camera || audio) {
-          if (bytes) bytes[1] = 0;
-          DebugLine(camera ? L"55" : L"66");
-          m_pMediaEvent->FreeEventParams(code, param1, param2);
-          if (bytes) bytes[0] = camera ? 1 : 0;
-          return EC_DEVICE_LOST;
-        }
-      } else if (param2 == 1) {
-        // A device is available again, whichever it is.
-        DebugLine(L"44");
-        m_pMediaEvent->FreeEventParams(code, param1, param2);
-        if (bytes) bytes[1] = 1;
-        return EC_DEVICE_LOST;
-      } else {
-        DebugLine(L"Invalid 2nd param for EC_DEVICE_LOST event!!!");
-      }
     }
+    const bool reported = code == EC_DEVICE_LOST && ReportDeviceLost(param1, param2, bytes);
     m_pMediaEvent->FreeEventParams(code, param1, param2);
+    if (reported) return EC_DEVICE_LOST;
   }
+}
+
+bool CaptureGraph::ReportDeviceLost(LONG_PTR sender, LONG_PTR state, BYTE* detail) {
+  DebugLine(L"22");
+  if (state == 0) {
+    // Device removed: report it when it is one of our two sources.
+    DebugLine(L"33");
+    const bool camera = IsSender(sender, m_pVideoCapture.Get());
+    const bool audio = !camera && IsSender(sender, m_pAudioCapture.Get());
+    if (!camera && !audio) return false;
+    DebugLine(camera ? L"55" : L"66");
+    if (detail) detail[0] = camera ? 1 : 0;
+    return true;
+  }
+  if (state == 1) {
+    // A device is available again, whichever it is.
+    DebugLine(L"44");
+    if (detail) detail[1] = 1;
+    return true;
+  }
+  DebugLine(L"Invalid 2nd param for EC_DEVICE_LOST event!!!");
+  return false;
 }
 
 }  // namespace zelvora

@@ -4,19 +4,16 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include "capture/formatchoice.h"
 #include "capture/frameformat.h"
 #include "media/camutilifun.h"
+#include "media/debugline.h"
 #include "media/dshowids.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 namespace {
-
-// {30323449-0000-0010-8000-00AA00389B71}: the FOURCC subtype I420.
-const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
-void DebugLine(const WCHAR* text) { OutputDebugStringW(text); }
 
 }  // namespace
 
@@ -91,7 +88,7 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   hr = FindCaptureStreamConfig(&config);
   if (FAILED(hr)) return hr;
   hr = SelectCaptureFormat(config.Get());
-  if (hr == 7 || hr == 8 || FAILED(hr)) return hr;
+  if (hr == kNoKnownCaptureFormat || hr == kNoCaptureFormatOfSize || FAILED(hr)) return hr;
 
   hr = ConnectPreview(flags);
   if (FAILED(hr)) return hr;
@@ -171,7 +168,7 @@ BOOL CaptureGraph::HasVideoPortPin() {
 }
 
 HRESULT CaptureGraph::ConnectPreview(int flags) {
-  DebugLine(L"r s");
+  DebugLine(L"r s");  // fixed texts from here to "r e": tests read the build steps
   if (flags & PreviewFlags::Video) {
     if (!m_bAudioInVideo) DebugLine(L"o set");
 
@@ -214,18 +211,9 @@ HRESULT CaptureGraph::ConnectPreview(int flags) {
 }
 
 HRESULT CaptureGraph::ConfigureSampleGrabber(IBaseFilter* grabber) {
-  HRESULT hr = grabber->QueryInterface(IID_ISampleGrabber,
-                                       reinterpret_cast<void**>(m_pSampleGrabber.ReleaseAndGetAddressOf()));
-  if (FAILED(hr)) return hr;
-  hr = m_pGraph->AddFilter(grabber, L"SampleGrabber");
-  if (FAILED(hr)) return hr;
   AM_MEDIA_TYPE mediaType;
   BuildGrabberMediaType(&mediaType);
-  hr = m_pSampleGrabber->SetMediaType(&mediaType);
-  if (FAILED(hr)) return hr;
-  hr = m_pSampleGrabber->SetBufferSamples(FALSE);
-  if (FAILED(hr)) return hr;
-  hr = m_pSampleGrabber->SetOneShot(FALSE);
+  HRESULT hr = AddSampleGrabber(m_pGraph.Get(), grabber, mediaType, &m_pSampleGrabber);
   if (FAILED(hr)) return hr;
   m_FrameCallback.SetFrameFormat(m_nColorFormat);
   m_FrameCallback.SetFrameSize(m_nCaptureX, m_nCaptureY);
@@ -256,7 +244,7 @@ void CaptureGraph::BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const {
   mediaType->majortype = MEDIATYPE_Video;
   switch (m_nColorFormat) {
     case ColorFormat::YUY2: mediaType->subtype = MEDIASUBTYPE_YUY2; break;
-    case ColorFormat::I420: mediaType->subtype = kSubtypeI420; break;
+    case ColorFormat::I420: mediaType->subtype = kMediaSubtypeI420; break;
     default: mediaType->subtype = MEDIASUBTYPE_RGB24; break;
   }
 }

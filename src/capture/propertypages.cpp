@@ -6,27 +6,11 @@
 #include <olectl.h>
 
 #include "capture/camcapturegraphy.h"
+#include "media/scoped.h"
 
 namespace zelvora {
 
 namespace {
-
-// Frees the page list that ISpecifyPropertyPages::GetPages allocated.
-class PageList {
- public:
-  PageList() = default;
-  ~PageList() { CoTaskMemFree(m_pages.pElems); }
-  PageList(const PageList&) = delete;
-  PageList& operator=(const PageList&) = delete;
-  CAUUID* Get() { return &m_pages; }
-  // After a failed GetPages the list holds nothing of ours to free.
-  void Forget() { m_pages = CAUUID(); }
-  ULONG Count() const { return m_pages.cElems; }
-  GUID* Pages() const { return m_pages.pElems; }
-
- private:
-  CAUUID m_pages = {};
-};
 
 // Where the frame is placed, relative to its owner.
 constexpr int kFrameX = 30;
@@ -43,18 +27,16 @@ HRESULT CaptureGraph::ShowFilterPropertyPages(BOOL video) {
   Microsoft::WRL::ComPtr<ISpecifyPropertyPages> specify;
   if (filter.As(&specify) != S_OK) return S_OK;  // a filter without pages: nothing to show
 
-  PageList pages;
-  const HRESULT listed = specify->GetPages(pages.Get());
-  if (FAILED(listed)) {
-    pages.Forget();
-    return S_OK;
-  }
+  CAUUID pages = {};
+  const HRESULT listed = specify->GetPages(&pages);
+  if (FAILED(listed)) return S_OK;  // after a failed call the list holds nothing of ours to free
+  const TaskMem<GUID> pageList(pages.pElems);
   if (listed != S_OK) return S_OK;  // only a plain S_OK lists pages to show
 
   IUnknown* objects[] = {filter.Get()};
   try {
     // Returns when the user closes the frame; what it reports changes nothing for the host.
-    OleCreatePropertyFrame(GetActiveWindow(), kFrameX, kFrameY, nullptr, 1, objects, pages.Count(), pages.Pages(), 0,
+    OleCreatePropertyFrame(GetActiveWindow(), kFrameX, kFrameY, nullptr, 1, objects, pages.cElems, pages.pElems, 0,
                            0, nullptr);
   } catch (...) {
     // A page that throws must not take the host down with it.

@@ -6,9 +6,21 @@
 #include <mmreg.h>
 #include <uuids.h>
 
+#include "media/debugline.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
+
+// How the writer names, sizes and numbers one stream of the recording.
+struct RecordingStream {
+  const WCHAR* name;
+  const WCHAR* connection;
+  DWORD bitrate;
+  DWORD bufferWindow;
+  WORD number;
+};
+
 namespace {
 
 constexpr DWORD kVideoBitrate = 500000;
@@ -26,6 +38,34 @@ constexpr WORD kAudioBitsPerSample = 16;
 constexpr DWORD kAudioMinBytesPerSec = 2501;
 constexpr int kRecordingWidth = 320;
 constexpr int kRecordingHeight = 240;
+
+const RecordingStream kVideoStream = {L"Video Stream", L"Video", kVideoBitrate, kVideoBufferWindow,
+                                      kVideoStreamNumber};
+const RecordingStream kAudioStream = {L"Audio Stream", L"Audio", kAudioBitrate, kAudioBufferWindow,
+                                      kAudioStreamNumber};
+
+// Codec tuning of the video stream; none of these results matters.
+void TuneVideoCodec(IWMMediaProps* props) {
+  ComPtr<IWMPropertyVault> vault;
+  if (SUCCEEDED(props->QueryInterface(__uuidof(IWMPropertyVault), reinterpret_cast<void**>(vault.GetAddressOf())))) {
+    DWORD complexity = 0;
+    DWORD size = sizeof(complexity);
+    WMT_ATTR_DATATYPE type = WMT_TYPE_DWORD;
+    vault->GetPropertyByName(L"_COMPLEXITYEX", &type, reinterpret_cast<BYTE*>(&complexity), &size);
+    if (size > sizeof(complexity)) size = sizeof(complexity);  // never more than the value holds
+    complexity = 1;
+    vault->SetProperty(L"_COMPLEXITYEX", WMT_TYPE_DWORD, reinterpret_cast<BYTE*>(&complexity), size);
+  }
+  ComPtr<IWMVideoMediaProps> video;
+  if (SUCCEEDED(props->QueryInterface(__uuidof(IWMVideoMediaProps), reinterpret_cast<void**>(video.GetAddressOf())))) {
+    DWORD quality = 0;
+    LONGLONG spacing = 0;
+    video->GetQuality(&quality);
+    video->SetQuality(kVideoQuality);
+    video->GetMaxKeyFrameSpacing(&spacing);
+    video->SetMaxKeyFrameSpacing(kMaxKeyFrameSpacing);
+  }
+}
 
 // Rewrites the codec's VIDEOINFOHEADER for the recorded picture size; every field not named
 // keeps the codec's value. E_FAIL when the format block cannot hold the header.
@@ -76,7 +116,7 @@ HRESULT CaptureGraph::ConfigureRecordingWriter() {
 
   // One more attempt once the graph has been stopped and run. The writer takes a profile, and
   // its inputs are connected, only while the graph is stopped: stop it again first.
-  OutputDebugStringW(L"Config profile failed");
+  DebugLine(L"Config profile failed");  // fixed text: tests read it
   GraphStop();
   if (FAILED(GraphPlay())) return hr;
   HRESULT stopped = GraphStop();
@@ -95,85 +135,60 @@ HRESULT CaptureGraph::BuildRecordingProfile(BOOL withAudio, int width, int heigh
   if (!m_pProfile) return E_UNEXPECTED;
 
   // Video: the first WMV3 format, rewritten for the recorded size.
+  hr = AddRecordingStream(kWmMediaTypeVideo, kVideoStream, [&](IWMMediaProps* props, WmMediaTypeRecord* record) {
+    WM_MEDIA_TYPE* found = nullptr;
+    if (!FindCodecFormat(manager.Get(), kWmMediaTypeVideo, kWmSubtypeWmv3, &found)) return E_FAIL;
+    record->reset(found);
+    const HRESULT rewritten = RewriteVideoFormat(record->get(), width, height);
+    if (SUCCEEDED(rewritten)) TuneVideoCodec(props);
+    return rewritten;
+  });
+  if (FAILED(hr) || !withAudio) return hr;
+
+  // Audio: the first Windows Media Audio format of the wanted kind, as the codec offers it.
+  hr = AddRecordingStream(kWmMediaTypeAudio, kAudioStream, [&](IWMMediaProps*, WmMediaTypeRecord* record) {
+    WAVEFORMATEX wanted;
+    ZeroMemory(&wanted, sizeof(wanted));
+    wanted.nChannels = kAudioChannels;
+    wanted.nSamplesPerSec = kAudioSamplesPerSec;
+    wanted.wBitsPerSample = kAudioBitsPerSample;
+    wanted.nAvgBytesPerSec = kAudioMinBytesPerSec;
+    // On entry the record pointer carries the wanted format; on success a new record replaces it.
+    WM_MEDIA_TYPE* found = reinterpret_cast<WM_MEDIA_TYPE*>(&wanted);
+    if (!FindCodecFormat(manager.Get(), kWmMediaTypeAudio, kWmSubtypeWmAudioV8, &found)) return E_FAIL;
+    record->reset(found);
+    return S_OK;
+  });
+  if (FAILED(hr)) return hr;
+  return SetRecordingPriorities();
+}
+
+HRESULT CaptureGraph::AddRecordingStream(REFGUID majorType, const RecordingStream& settings,
+                                         const std::function<HRESULT(IWMMediaProps*, WmMediaTypeRecord*)>& chooseFormat) {
   ComPtr<IWMStreamConfig> stream;
-  hr = m_pProfile->CreateNewStream(kWmMediaTypeVideo, &stream);
+  HRESULT hr = m_pProfile->CreateNewStream(majorType, &stream);
   if (FAILED(hr)) return hr;
   if (!stream) return E_UNEXPECTED;
   ComPtr<IWMMediaProps> props;
   hr = stream.As(&props);
   if (FAILED(hr)) return hr;
-  WM_MEDIA_TYPE* found = nullptr;
-  if (!FindCodecFormat(manager.Get(), kWmMediaTypeVideo, kWmSubtypeWmv3, &found)) return E_FAIL;
-  WmMediaTypeRecord record(found);
-  hr = RewriteVideoFormat(record.get(), width, height);
+  WmMediaTypeRecord record;
+  hr = chooseFormat(props.Get(), &record);
   if (FAILED(hr)) return hr;
-
-  // Codec tuning; none of these results matters.
-  ComPtr<IWMPropertyVault> vault;
-  if (SUCCEEDED(props.As(&vault))) {
-    DWORD complexity = 0;
-    DWORD size = sizeof(complexity);
-    WMT_ATTR_DATATYPE type = WMT_TYPE_DWORD;
-    vault->GetPropertyByName(L"_COMPLEXITYEX", &type, reinterpret_cast<BYTE*>(&complexity), &size);
-    if (size > sizeof(complexity)) size = sizeof(complexity);  // never more than the value holds
-    complexity = 1;
-    vault->SetProperty(L"_COMPLEXITYEX", WMT_TYPE_DWORD, reinterpret_cast<BYTE*>(&complexity), size);
-    vault.Reset();
-  }
-  ComPtr<IWMVideoMediaProps> video;
-  if (SUCCEEDED(props.As(&video))) {
-    DWORD quality = 0;
-    LONGLONG spacing = 0;
-    video->GetQuality(&quality);
-    video->SetQuality(kVideoQuality);
-    video->GetMaxKeyFrameSpacing(&spacing);
-    video->SetMaxKeyFrameSpacing(kMaxKeyFrameSpacing);
-    video.Reset();
-  }
-
   hr = props->SetMediaType(record.get());
   if (FAILED(hr)) return hr;
-  stream->SetStreamName(L"Video Stream");
-  stream->SetConnectionName(L"Video");
-  stream->SetBitrate(kVideoBitrate);
-  stream->SetBufferWindow(kVideoBufferWindow);
-  stream->SetStreamNumber(kVideoStreamNumber);
-  hr = m_pProfile->AddStream(stream.Get());
-  if (FAILED(hr) || !withAudio) return hr;
+  stream->SetStreamName(const_cast<WCHAR*>(settings.name));
+  stream->SetConnectionName(const_cast<WCHAR*>(settings.connection));
+  stream->SetBitrate(settings.bitrate);
+  stream->SetBufferWindow(settings.bufferWindow);
+  stream->SetStreamNumber(settings.number);
+  return m_pProfile->AddStream(stream.Get());
+}
 
-  // Audio: the first Windows Media Audio format of the wanted kind, as the codec offers it.
-  record.reset();
-  props.Reset();
-  stream.Reset();
-  hr = m_pProfile->CreateNewStream(kWmMediaTypeAudio, &stream);
-  if (FAILED(hr)) return hr;
-  if (!stream) return E_UNEXPECTED;
-  hr = stream.As(&props);
-  if (FAILED(hr)) return hr;
-
-  WAVEFORMATEX wanted;
-  ZeroMemory(&wanted, sizeof(wanted));
-  wanted.nChannels = kAudioChannels;
-  wanted.nSamplesPerSec = kAudioSamplesPerSec;
-  wanted.wBitsPerSample = kAudioBitsPerSample;
-  wanted.nAvgBytesPerSec = kAudioMinBytesPerSec;
-  // On entry the record pointer carries the wanted format; on success a new record replaces it.
-  found = reinterpret_cast<WM_MEDIA_TYPE*>(&wanted);
-  if (!FindCodecFormat(manager.Get(), kWmMediaTypeAudio, kWmSubtypeWmAudioV8, &found)) return E_FAIL;
-  record.reset(found);
-  hr = props->SetMediaType(record.get());
-  if (FAILED(hr)) return hr;
-  stream->SetStreamName(L"Audio Stream");
-  stream->SetConnectionName(L"Audio");
-  stream->SetBitrate(kAudioBitrate);
-  stream->SetBufferWindow(kAudioBufferWindow);
-  stream->SetStreamNumber(kAudioStreamNumber);
-  hr = m_pProfile->AddStream(stream.Get());
-  if (FAILED(hr)) return hr;
-
+HRESULT CaptureGraph::SetRecordingPriorities() {
   // The audio stream is mandatory, the video stream is not.
   ComPtr<IWMProfile3> profile3;
-  hr = m_pProfile.As(&profile3);
+  HRESULT hr = m_pProfile.As(&profile3);
   if (FAILED(hr)) return hr;
   ComPtr<IWMStreamPrioritization> priorities;
   hr = profile3->CreateNewStreamPrioritization(&priorities);

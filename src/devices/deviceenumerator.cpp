@@ -4,42 +4,16 @@
 #include <uuids.h>
 #include <wrl/client.h>
 
-#include "Zelvora.h"
 #include "devices/devicenames.h"
 #include "media/camgraphybuilder.h"
+#include "media/hosttypes.h"
+#include "media/scoped.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 
 namespace {
-
-// Owns a VARIANT for the duration of a scope.
-class ScopedVariant {
- public:
-  ScopedVariant() { VariantInit(&m_Value); }
-  ~ScopedVariant() { VariantClear(&m_Value); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* Get() { return &m_Value; }
-
- private:
-  VARIANT m_Value;
-};
-
-// Owns a string from the COM task allocator.
-class TaskMemText {
- public:
-  TaskMemText() = default;
-  ~TaskMemText() { CoTaskMemFree(m_pText); }
-  TaskMemText(const TaskMemText&) = delete;
-  TaskMemText& operator=(const TaskMemText&) = delete;
-  LPOLESTR* Address() { return &m_pText; }
-  const WCHAR* Get() const { return m_pText; }
-
- private:
-  LPOLESTR m_pText = nullptr;
-};
 
 // Device class walked for a category number; null when the category walks none.
 const CLSID* ClassOfCategory(int category) {
@@ -51,6 +25,24 @@ const CLSID* ClassOfCategory(int category) {
     case DeviceCategory::AudioOutput: return &CLSID_AudioRendererCategory;
     default: return nullptr;
   }
+}
+
+// Reads the friendly name and the display name of a device: false, and the device is dropped
+// silently, when either cannot be read.
+bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHAR>& displayName) {
+  ComPtr<IPropertyBag> properties;
+  if (FAILED(device->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                   reinterpret_cast<void**>(properties.GetAddressOf()))) ||
+      !properties)
+    return false;
+  friendlyName.Get()->vt = VT_BSTR;
+  friendlyName.Get()->bstrVal = nullptr;
+  if (FAILED(properties->Read(L"FriendlyName", friendlyName.Get(), nullptr)) ||
+      friendlyName.Get()->vt != VT_BSTR || !friendlyName.Get()->bstrVal)
+    return false;
+  // The out-parameter hands the text to `displayName` when the call's statement ends.
+  if (FAILED(device->GetDisplayName(nullptr, nullptr, TaskMemOut<WCHAR>(displayName)))) return false;
+  return displayName != nullptr;
 }
 
 // Calls the host's DeviceCallBack found in the cell now. A cell that holds no address reports
@@ -87,51 +79,43 @@ HRESULT DeviceEnumerator::EnumDevices(int category, unsigned long* callbackCell)
   devices->Reset();
 
   const bool camera = category >= 0 && category <= 2;
-  int cameras = 0;
-  int audioInputs = 0;
+  int stored = 0;  // of the kind walked
   for (;;) {
     ComPtr<IMoniker> device;
     hr = devices->Next(1, &device, nullptr);
     if (hr != S_OK) return hr;  // S_FALSE at the end of the class, or the error
-    if (!device) continue;
-
-    // Each step drops the device silently when it fails.
-    ComPtr<IPropertyBag> properties;
-    if (FAILED(device->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                     reinterpret_cast<void**>(properties.GetAddressOf()))) ||
-        !properties)
-      continue;
     ScopedVariant friendlyName;
-    friendlyName.Get()->vt = VT_BSTR;
-    friendlyName.Get()->bstrVal = nullptr;
-    if (FAILED(properties->Read(L"FriendlyName", friendlyName.Get(), nullptr)) ||
-        friendlyName.Get()->vt != VT_BSTR || !friendlyName.Get()->bstrVal)
-      continue;
+    TaskMem<WCHAR> displayName;
+    if (!device || !ReadDeviceNames(device.Get(), friendlyName, displayName)) continue;
     const WCHAR* name = friendlyName.Get()->bstrVal;
-    TaskMemText displayName;
-    if (FAILED(device->GetDisplayName(nullptr, nullptr, displayName.Address())) || !displayName.Get()) continue;
 
-    if (camera) {
-      // Only ten cameras have room in the tables; a further one is neither stored nor reported,
-      // so the host never lists a device that it cannot open.
-      if (cameras >= kEntries) continue;
-      ComPtr<IMoniker> parsed;
-      if (ParseDeviceName(displayName.Get(), &parsed) != S_OK) continue;
-      if (HasVbiOutput(parsed.Get())) continue;
-      StoreDeviceName(m_tcVideoDisplayNames[cameras], kEntryLength, displayName.Get());
-      StoreDeviceName(m_tcVideoNames[cameras], kEntryLength, name);
-      Report(callbackCell, cameras, name, category);
-      ++cameras;
-    } else if (category == DeviceCategory::AudioInput) {
-      if (IsModemName(name)) continue;
-      if (audioInputs >= kEntries) continue;  // as for cameras
-      StoreDeviceName(m_tcAudioDisplayNames[audioInputs], kEntryLength, displayName.Get());
-      StoreDeviceName(m_tcAudioNames[audioInputs], kEntryLength, name);
-      Report(callbackCell, audioInputs, name, category);
-      ++audioInputs;
-    }
     // Audio outputs are read and dropped.
+    const bool kept = camera ? StoreCamera(stored, name, displayName.get())
+                             : category == DeviceCategory::AudioInput && StoreAudioInput(stored, name, displayName.get());
+    if (!kept) continue;
+    Report(callbackCell, stored, name, category);
+    ++stored;
   }
+}
+
+bool DeviceEnumerator::StoreCamera(int index, const WCHAR* name, const WCHAR* displayName) {
+  // Only ten cameras have room in the tables; a further one is neither stored nor reported, so
+  // the host never lists a device that it cannot open.
+  if (index >= kEntries) return false;
+  ComPtr<IMoniker> parsed;
+  if (ParseDeviceName(displayName, &parsed) != S_OK) return false;
+  if (HasVbiOutput(parsed.Get())) return false;
+  StoreDeviceName(m_tcVideoDisplayNames[index], kEntryLength, displayName);
+  StoreDeviceName(m_tcVideoNames[index], kEntryLength, name);
+  return true;
+}
+
+bool DeviceEnumerator::StoreAudioInput(int index, const WCHAR* name, const WCHAR* displayName) {
+  if (IsModemName(name)) return false;
+  if (index >= kEntries) return false;  // as for cameras
+  StoreDeviceName(m_tcAudioDisplayNames[index], kEntryLength, displayName);
+  StoreDeviceName(m_tcAudioNames[index], kEntryLength, name);
+  return true;
 }
 
 HRESULT DeviceEnumerator::GetDeviceByName(const WCHAR* name, BOOL camera, IMoniker** moniker) {

@@ -42,6 +42,11 @@ class DeviceEnumerator {
   const WCHAR* AudioDisplayName(int i) const { return m_tcAudioDisplayNames[i]; }
 
  private:
+  // Store a walked device at table entry `index`: false, and nothing is stored, when the device is
+  // not listed (no room left, a camera that cannot be opened or has a VBI output, a modem).
+  bool StoreCamera(int index, const WCHAR* name, const WCHAR* displayName);
+  bool StoreAudioInput(int index, const WCHAR* name, const WCHAR* displayName);
+
   WCHAR m_tcVideoNames[kEntries][kEntryLength];
   WCHAR m_tcAudioNames[kEntries][kEntryLength];
   WCHAR m_tcVideoDisplayNames[kEntries][kEntryLength];

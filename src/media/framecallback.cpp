@@ -5,23 +5,12 @@
 #include <string.h>
 
 #include "media/pixel/framelayout.h"
-#include "media/snapshot.h"
 #include "media/pixel/yuvconvert.h"
+#include "media/scoped.h"
+#include "media/snapshot.h"
 
 namespace zelvora {
 namespace {
-
-// Holds a critical section for a scope.
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~Locked() { LeaveCriticalSection(&cs_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  CRITICAL_SECTION& cs_;
-};
 
 // How long the render message must be seen held by the closing thread before it is answered.
 constexpr DWORD kReplySettleMs = 30;
@@ -31,14 +20,11 @@ constexpr DWORD kReplySettleMs = 30;
 FrameCallback::FrameCallback() {
   InitializeCriticalSection(&m_Lock);
   // Manual reset, set: no frame is being handled.
-  m_hNoFrameInFlight = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  m_hNoFrameInFlight.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
 }
 
 FrameCallback::~FrameCallback() {
   m_hRenderWnd = nullptr;
-  free(m_pFrameBuffer);
-  m_pFrameBuffer = nullptr;
-  if (m_hNoFrameInFlight) CloseHandle(m_hNoFrameInFlight);
   DeleteCriticalSection(&m_Lock);
 }
 
@@ -61,14 +47,14 @@ BYTE* FrameCallback::ProduceFrame(int format, int width, int height, const BYTE*
   if (format == ColorFormat::RGB24) {
     // The platform's layout as delivered, rows aligned to 4 bytes.
     if (FAILED(EnsureBuffer(length))) return nullptr;
-    memcpy(m_pFrameBuffer, buffer, static_cast<size_t>(length));
-    return m_pFrameBuffer;
+    memcpy(m_pFrameBuffer.get(), buffer, static_cast<size_t>(length));
+    return m_pFrameBuffer.get();
   }
   // The converted picture goes into the same buffer, kept from frame to frame.
   if (FAILED(EnsureBuffer(static_cast<long>(BgrPictureBytes(width, height))))) return nullptr;
-  const bool done = format == ColorFormat::YUY2 ? Yuy2ToBgr(buffer, width, height, m_pFrameBuffer)
-                                                : I420ToBgr(buffer, width, height, m_pFrameBuffer);
-  return done ? m_pFrameBuffer : nullptr;
+  const bool done = format == ColorFormat::YUY2 ? Yuy2ToBgr(buffer, width, height, m_pFrameBuffer.get())
+                                                : I420ToBgr(buffer, width, height, m_pFrameBuffer.get());
+  return done ? m_pFrameBuffer.get() : nullptr;
 }
 
 bool FrameCallback::TakeSnapshotRequest(WCHAR (&name)[kTextLength]) {
@@ -101,7 +87,7 @@ void FrameCallback::LeaveGate() {
   Locked lock(m_Lock);
   // The event matters only to a closer waiting for the last frame: while the gate is open, no
   // event is touched (a kernel call per frame saved).
-  if (--m_nFramesInFlight == 0 && m_nGateClosers > 0 && m_hNoFrameInFlight) SetEvent(m_hNoFrameInFlight);
+  if (--m_nFramesInFlight == 0 && m_nGateClosers > 0 && m_hNoFrameInFlight.Get()) SetEvent(m_hNoFrameInFlight.Get());
 }
 
 bool FrameCallback::RenderMessageHeldHere(LONG& seenSend, DWORD& seenAt) {
@@ -129,7 +115,7 @@ void FrameCallback::CloseGate() {
     Locked lock(m_Lock);
     ++m_nGateClosers;
     // No frame enters from now on; the last one in flight sets the event.
-    if (m_nFramesInFlight > 0 && m_hNoFrameInFlight) ResetEvent(m_hNoFrameInFlight);
+    if (m_nFramesInFlight > 0 && m_hNoFrameInFlight.Get()) ResetEvent(m_hNoFrameInFlight.Get());
   }
   LONG seenSend = 0;
   DWORD seenAt = 0;
@@ -152,8 +138,9 @@ void FrameCallback::CloseGate() {
       continue;
     }
     const DWORD wait = seenSend != 0 ? kReplySettleMs : 50;
-    if (m_hNoFrameInFlight)
-      MsgWaitForMultipleObjectsEx(1, &m_hNoFrameInFlight, wait, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+    const HANDLE noFrameInFlight = m_hNoFrameInFlight.Get();
+    if (noFrameInFlight)
+      MsgWaitForMultipleObjectsEx(1, &noFrameInFlight, wait, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     else
       MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
   }
@@ -179,7 +166,7 @@ HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
     refused = needed == 0 || length < needed;
     if (!refused) frame = ProduceFrame(format, width, height, buffer, length);
   } else {
-    frame = m_pFrameBuffer;  // not configured: whatever the buffer holds
+    frame = m_pFrameBuffer.get();  // not configured: whatever the buffer holds
   }
 
   // A refused buffer is no frame: a pending snapshot waits for the next one.
@@ -195,7 +182,7 @@ HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
     m_dwRenderThread = GetWindowThreadProcessId(window, nullptr);
     m_lSendSequence = m_lSendSequence == LONG_MAX ? 1 : m_lSendSequence + 1;
     InterlockedExchange(&m_lRenderSend, m_lSendSequence);
-    SendMessageW(window, WM_RENDER_FRAME, reinterpret_cast<WPARAM>(&m_Frame), 0);
+    SendMessageW(window, kRenderFrameMessage, reinterpret_cast<WPARAM>(&m_Frame), 0);
     InterlockedExchange(&m_lRenderSend, 0);
   }
   const RenderCallback render = m_pfnRender;
@@ -255,12 +242,11 @@ void FrameCallback::RequestSnapshot(const WCHAR* fileName) {
 HRESULT FrameCallback::EnsureBuffer(long size) {
   if (size <= 0) return E_INVALIDARG;
   if (size > m_nBufferSize) {
-    free(m_pFrameBuffer);
-    m_pFrameBuffer = nullptr;
+    m_pFrameBuffer.reset();
     m_nBufferSize = 0;
   }
   if (!m_pFrameBuffer) {
-    m_pFrameBuffer = static_cast<BYTE*>(malloc(static_cast<size_t>(size)));
+    m_pFrameBuffer.reset(static_cast<BYTE*>(malloc(static_cast<size_t>(size))));
     if (!m_pFrameBuffer) {
       m_nBufferSize = 0;
       return E_OUTOFMEMORY;

@@ -4,8 +4,9 @@
 #include <strmif.h>
 #include <qedit.h>
 
-#include "Zelvora.h"
 #include "media/frametypes.h"
+#include "media/hosttypes.h"
+#include "media/scoped.h"
 
 namespace zelvora {
 
@@ -80,7 +81,7 @@ class FrameCallback final : public ISampleGrabberCB {
   int m_nBufferSize = 0;
   volatile LONG m_bSnapPending = 0;
   WCHAR m_tcSnapFile[kTextLength] = {};
-  BYTE* m_pFrameBuffer = nullptr;
+  MallocMem<BYTE> m_pFrameBuffer;
   RenderFrame m_Frame = {0, 0, nullptr};
   volatile LONG m_lRef = 0;
   RenderCallback volatile m_pfnRender = nullptr;
@@ -92,7 +93,7 @@ class FrameCallback final : public ISampleGrabberCB {
   // handled, and an event that the last frame in flight sets while the gate is closed.
   int m_nGateClosers = 0;
   int m_nFramesInFlight = 0;
-  HANDLE m_hNoFrameInFlight = nullptr;
+  ScopedHandle m_hNoFrameInFlight;
   // The render message in SendMessageW: a sequence number (0 while none is waiting) and the
   // thread of the window it was sent to, written by the frame handler around the send.
   volatile LONG m_lRenderSend = 0;

@@ -1,16 +1,19 @@
-// Publishing the capture graph in the running object table, where graph inspection tools look.
-#include <stdio.h>
+#include "media/graphrot.h"
 
-#include "capture/camcapturegraphy.h"
+#include <objbase.h>
+#include <stdio.h>
+#include <wrl/client.h>
+
+#include "media/frametypes.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 
-HRESULT CaptureGraph::AddGraphToRot() {
-  if (!m_pGraph) return E_POINTER;
+HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
+  if (!graph || !cookie) return E_POINTER;
   ComPtr<IUnknown> identity;
-  HRESULT hr = m_pGraph.As(&identity);
+  HRESULT hr = graph->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf()));
   if (FAILED(hr)) return hr;
   ComPtr<IRunningObjectTable> table;
   hr = GetRunningObjectTable(0, &table);
@@ -23,15 +26,15 @@ HRESULT CaptureGraph::AddGraphToRot() {
   ComPtr<IMoniker> moniker;
   hr = CreateItemMoniker(L"!", name, &moniker);
   if (FAILED(hr)) return hr;
-  return table->Register(0, identity.Get(), moniker.Get(), &m_dwRotRegister);
+  return table->Register(0, identity.Get(), moniker.Get(), cookie);
 }
 
-void CaptureGraph::RemoveGraphFromRot() {
-  if (m_dwRotRegister == 0) return;
+void RemoveGraphFromRot(DWORD* cookie) {
+  if (!cookie || *cookie == 0) return;
   ComPtr<IRunningObjectTable> table;
   if (FAILED(GetRunningObjectTable(0, &table))) return;  // a later call tries again
-  table->Revoke(m_dwRotRegister);
-  m_dwRotRegister = 0;
+  table->Revoke(*cookie);
+  *cookie = 0;
 }
 
 }  // namespace zelvora

@@ -6,6 +6,8 @@
 
 #include <gdiplus.h>
 
+#include "media/scoped.h"
+
 namespace zelvora {
 
 using namespace Gdiplus;
@@ -15,20 +17,17 @@ int FindImageEncoder(const WCHAR* mimeType, CLSID* clsid) {
   if (!mimeType || !clsid) return -1;
   UINT count = 0, bytes = 0;
   if (GdipGetImageEncodersSize(&count, &bytes) != Ok || bytes == 0) return -1;
-  ImageCodecInfo* codecs = static_cast<ImageCodecInfo*>(malloc(bytes));
+  MallocMem<ImageCodecInfo> codecs(static_cast<ImageCodecInfo*>(malloc(bytes)));
   if (!codecs) return -1;
-  int found = -1;
-  if (GdipGetImageEncoders(count, bytes, codecs) == Ok) {
-    for (UINT i = 0; i < count; ++i) {
-      if (codecs[i].MimeType && wcscmp(codecs[i].MimeType, mimeType) == 0) {
-        *clsid = codecs[i].Clsid;
-        found = static_cast<int>(i);
-        break;
-      }
+  if (GdipGetImageEncoders(count, bytes, codecs.get()) != Ok) return -1;
+  for (UINT i = 0; i < count; ++i) {
+    const ImageCodecInfo& codec = codecs.get()[i];
+    if (codec.MimeType && wcscmp(codec.MimeType, mimeType) == 0) {
+      *clsid = codec.Clsid;
+      return static_cast<int>(i);
     }
   }
-  free(codecs);
-  return found;
+  return -1;
 }
 
 int SaveBgrPictureAsJpeg(const BYTE* picture, int width, int height, int stride, const WCHAR* fileName) {
@@ -37,17 +36,17 @@ int SaveBgrPictureAsJpeg(const BYTE* picture, int width, int height, int stride,
   const unsigned long long rowBytes = static_cast<unsigned long long>(width) * 3;
   const unsigned long long copyStride = (rowBytes + 3) & ~3ULL;
   if (static_cast<unsigned long long>(stride) < rowBytes || copyStride * height > 0x7FFFFFFF) return 0;
-  BYTE* copy = static_cast<BYTE*>(malloc(static_cast<size_t>(copyStride * height)));
+  MallocMem<BYTE> copy(static_cast<BYTE*>(malloc(static_cast<size_t>(copyStride * height))));
   if (!copy) return 0;
   // Top row first: source row i (from the bottom) becomes row height - 1 - i.
   for (int i = 0; i < height; ++i) {
-    BYTE* dst = copy + copyStride * (height - 1 - i);
+    BYTE* dst = copy.get() + copyStride * (height - 1 - i);
     memcpy(dst, picture + static_cast<size_t>(stride) * i, static_cast<size_t>(rowBytes));
     memset(dst + rowBytes, 0, static_cast<size_t>(copyStride - rowBytes));
   }
   int written = 0;
   GpBitmap* bitmap = nullptr;
-  if (GdipCreateBitmapFromScan0(width, height, static_cast<INT>(copyStride), PixelFormat24bppRGB, copy, &bitmap) ==
+  if (GdipCreateBitmapFromScan0(width, height, static_cast<INT>(copyStride), PixelFormat24bppRGB, copy.get(), &bitmap) ==
           Ok &&
       bitmap) {
     CLSID encoder = CLSID_NULL;
@@ -55,7 +54,6 @@ int SaveBgrPictureAsJpeg(const BYTE* picture, int width, int height, int stride,
     written = GdipSaveImageToFile(bitmap, fileName, &encoder, nullptr) == Ok ? 1 : 0;
     GdipDisposeImage(bitmap);
   }
-  free(copy);
   return written;
 }
 

@@ -7,9 +7,10 @@
 #include <vfwmsgs.h>
 #include <wchar.h>
 
-#include "media/frametypes.h"
 #include "media/camutilifun.h"
+#include "media/frametypes.h"
 #include "media/graphclock.h"
+#include "media/scoped.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -69,7 +70,7 @@ HRESULT FilePlayer::OpenPlayFile(const WCHAR* fileName) {
   return RenderPlayFile(fileName);
 }
 
-HRESULT FilePlayer::StartPaly() {
+HRESULT FilePlayer::StartPlay() {
   if (m_bPlaying) return S_OK;
   HRESULT hr = S_OK;
   if (m_pMediaControl) {
@@ -80,7 +81,7 @@ HRESULT FilePlayer::StartPaly() {
   return hr;
 }
 
-HRESULT FilePlayer::PausePaly() {
+HRESULT FilePlayer::PausePlay() {
   HRESULT hr = S_OK;
   if (m_pMediaControl) {
     hr = m_pMediaControl->Pause();
@@ -217,14 +218,13 @@ HRESULT FilePlayer::RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader) 
     outputSeen = true;
 
     // A pin that cannot name itself cannot be told audio or video: the routing fails with it.
-    WCHAR* id = nullptr;
-    hr = pin->QueryId(&id);
+    TaskMem<WCHAR> id;
+    hr = pin->QueryId(TaskMemOut<WCHAR>(id));
     if (FAILED(hr)) continue;
     bool audio = false;
     if (id) {
-      CharUpperBuffW(id, static_cast<DWORD>(wcslen(id)));
-      audio = wcsstr(id, L"AUDIO") != nullptr;
-      CoTaskMemFree(id);
+      CharUpperBuffW(id.get(), static_cast<DWORD>(wcslen(id.get())));
+      audio = wcsstr(id.get(), L"AUDIO") != nullptr;
     }
     if (audio) {
       hr = graph->Render(pin.Get());
@@ -278,20 +278,11 @@ HRESULT FilePlayer::ConnectVideoBranch(IPin* sourcePin) {
 }
 
 HRESULT FilePlayer::ConfigureSampleGrabber(IBaseFilter* grabber) {
-  HRESULT hr = grabber->QueryInterface(IID_ISampleGrabber,
-                                       reinterpret_cast<void**>(m_pSampleGrabber.ReleaseAndGetAddressOf()));
-  if (FAILED(hr)) return hr;
-  hr = m_pGraph->AddFilter(grabber, L"SampleGrabber");
-  if (FAILED(hr)) return hr;
   AM_MEDIA_TYPE mediaType = {};
   mediaType.majortype = MEDIATYPE_Video;
   mediaType.subtype = MEDIASUBTYPE_RGB24;
   mediaType.formattype = GUID_NULL;  // any format block
-  hr = m_pSampleGrabber->SetMediaType(&mediaType);
-  if (FAILED(hr)) return hr;
-  hr = m_pSampleGrabber->SetBufferSamples(FALSE);
-  if (FAILED(hr)) return hr;
-  hr = m_pSampleGrabber->SetOneShot(FALSE);
+  HRESULT hr = AddSampleGrabber(m_pGraph.Get(), grabber, mediaType, &m_pSampleGrabber);
   if (FAILED(hr)) return hr;
   m_FrameCallback.SetFrameFormat(ColorFormat::RGB24);
   m_FrameCallback.SetFrameSize(kPlayFrameWidth, kPlayFrameHeight);
@@ -315,34 +306,6 @@ void FilePlayer::MatchSmallPictureSize() {
       m_FrameCallback.SetFrameSize(static_cast<int>(width), static_cast<int>(height));
   }
   FreeMediaTypeContents(mediaType);
-}
-
-HRESULT FilePlayer::RemoveAllFilters() {
-  if (!m_pGraph) return E_POINTER;
-  ComPtr<IEnumFilters> filters;
-  HRESULT hr = m_pGraph->EnumFilters(&filters);
-  if (FAILED(hr)) return hr;
-  for (;;) {
-    // The set of filters changes with every removal: start over each time.
-    filters->Reset();
-    ComPtr<IBaseFilter> filter;
-    if (filters->Next(1, &filter, nullptr) != S_OK || !filter) return S_OK;
-
-    ComPtr<IEnumPins> pins;
-    hr = filter->EnumPins(&pins);
-    if (FAILED(hr)) return hr;
-    pins->Reset();
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-      ComPtr<IPin> peer;
-      if (SUCCEEDED(pin->ConnectedTo(&peer)) && peer) {
-        m_pGraph->Disconnect(peer.Get());
-        m_pGraph->Disconnect(pin.Get());
-      }
-    }
-    hr = m_pGraph->RemoveFilter(filter.Get());
-    if (FAILED(hr)) return hr;
-  }
 }
 
 }  // namespace zelvora

@@ -6,8 +6,9 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
-#include "media/framecallback.h"
 #include "media/dshowids.h"
+#include "media/framecallback.h"
+#include "media/graphfilters.h"
 #include "media/graphnotify.h"
 
 namespace zelvora {
@@ -34,8 +35,8 @@ class FilePlayer {
   FilePlayer& operator=(const FilePlayer&) = delete;
 
   HRESULT OpenPlayFile(const WCHAR* fileName);
-  HRESULT StartPaly();
-  HRESULT PausePaly();
+  HRESULT StartPlay();
+  HRESULT PausePlay();
   HRESULT StopPlay();
   HRESULT ReleasePlayFile();
   void SetCallBackRender(unsigned long* cell) { m_FrameCallback.SetRenderCallback(cell); }
@@ -55,7 +56,7 @@ class FilePlayer {
   HRESULT ConnectVideoBranch(IPin* sourcePin);
   HRESULT ConfigureSampleGrabber(IBaseFilter* grabber);
   void MatchSmallPictureSize();
-  HRESULT RemoveAllFilters();
+  HRESULT RemoveAllFilters() { return zelvora::RemoveAllFilters(m_pGraph.Get()); }
 
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <new>
 
-#include "Zelvora.h"
+#include "media/hosttypes.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -30,15 +30,15 @@ HRESULT LoadFrameFromFile(const WCHAR* fileName, int frame, unsigned long* image
   std::unique_ptr<SyncFrameReader, ReaderDestroyer> reader(SyncFrameReader::Create(runtime));
   if (!reader) return E_POINTER;
 
-  LONG liWidth = 0;
-  LONG liHeight = 0;
-  if (!reader->Open(fileName) || !reader->GetFrameSize(&liWidth, &liHeight)) return E_INVALIDARG;
+  LONG width = 0;
+  LONG height = 0;
+  if (!reader->Open(fileName) || !reader->GetFrameSize(&width, &height)) return E_INVALIDARG;
   LONG last = reader->ReadFrame(nullptr);
   if (last <= 0) return E_INVALIDARG;
 
   FrameImage* record = reinterpret_cast<FrameImage*>(image);
-  record->nWidth = liWidth;
-  record->nHeight = liHeight;
+  record->nWidth = width;
+  record->nHeight = height;
   record->pBits = static_cast<unsigned char*>(CoTaskMemAlloc(static_cast<SIZE_T>(last)));
   if (!record->pBits) return E_INVALIDARG;
   // Picture n is the n-th sample from the beginning; 0 or less reads none.
@@ -74,10 +74,10 @@ bool SyncFrameReader::Open(const WCHAR* fileName) {
   if (m_wVideoStream != 0) {
     // The picture stream alone: every other stream (sound above all) is switched off, so that the
     // reader neither decodes nor queues samples that would only be thrown away.
-    WMT_STREAM_SELECTION wmtSS[kMaxStreams];
+    WMT_STREAM_SELECTION selection[kMaxStreams];
     for (WORD i = 0; i < m_wStreamCount; ++i)
-      wmtSS[i] = m_wStreamNumbers[i] == m_wVideoStream ? WMT_ON : WMT_OFF;
-    if (FAILED(m_pReader->SetStreamsSelected(m_wStreamCount, m_wStreamNumbers, wmtSS))) return false;
+      selection[i] = m_wStreamNumbers[i] == m_wVideoStream ? WMT_ON : WMT_OFF;
+    if (FAILED(m_pReader->SetStreamsSelected(m_wStreamCount, m_wStreamNumbers, selection))) return false;
     if (FAILED(m_pReader->SetReadStreamSamples(m_wVideoStream, FALSE))) return false;  // decoded samples
   }
   if (FAILED(m_pReader->SetRange(0, 0))) return false;  // the whole file from its beginning

@@ -5,32 +5,20 @@
 #include <new>
 
 #include "devices/deviceenumerator.h"
+#include "media/debugline.h"
+#include "media/hosttypes.h"
+#include "media/scoped.h"
 #include "playback/framereader.h"
 #include "shell/module.h"
 
 namespace zelvora {
 namespace {
 
-constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002, for the camera and the player graph
 
 // The reference count while the object is being destroyed.
 constexpr LONG kDestructionRefCount = LONG_MAX / 2;
 
 WCHAR* Text(unsigned short* text) { return reinterpret_cast<WCHAR*>(text); }
-
-// Holds a reference to the object for the duration of a call that may run host code before it
-// returns (stopping the graph lets frames waiting for the host's thread through, and the host's
-// render handler may release the object meanwhile): the object then goes when the call ends.
-class CallReference {
- public:
-  explicit CallReference(IUnknown* object) : m_object(object) { m_object->AddRef(); }
-  ~CallReference() { m_object->Release(); }
-  CallReference(const CallReference&) = delete;
-  CallReference& operator=(const CallReference&) = delete;
-
- private:
-  IUnknown* m_object;
-};
 
 }  // namespace
 
@@ -115,7 +103,7 @@ STDMETHODIMP CIZelvora::SetLoadCameraName(unsigned short*) { return S_OK; }
 
 STDMETHODIMP CIZelvora::ReleaseCamera() {
   CallReference call(static_cast<IIZelvora*>(this));
-  OutputDebugStringW(L"release cooo");
+  DebugLine(L"release cooo");  // fixed text: tests count the releases
   m_Capture.ReleaseCamera();
   return S_OK;
 }
@@ -261,8 +249,8 @@ STDMETHODIMP CIZelvora::GetLastError() { return E_NOTIMPL; }
 // ---- IPlayer ----
 
 STDMETHODIMP CIZelvora::OpenPlayFile(unsigned short* tcFileName) { return m_Player.OpenPlayFile(Text(tcFileName)); }
-STDMETHODIMP CIZelvora::StartPaly() { return m_Player.StartPaly(); }
-STDMETHODIMP CIZelvora::PausePaly() { return m_Player.PausePaly(); }
+STDMETHODIMP CIZelvora::StartPaly() { return m_Player.StartPlay(); }
+STDMETHODIMP CIZelvora::PausePaly() { return m_Player.PausePlay(); }
 STDMETHODIMP CIZelvora::StopPlay() { return m_Player.StopPlay(); }
 STDMETHODIMP CIZelvora::ReleasePlayFile() { return m_Player.ReleasePlayFile(); }
 STDMETHODIMP CIZelvora::GetPlayState(unsigned long*) { return S_OK; }

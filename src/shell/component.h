@@ -64,7 +64,7 @@ class CIZelvora final : public IIZelvora,
   // IError
   STDMETHODIMP GetLastError() override;
 
-  // IPlayer
+  // IPlayer (StartPaly and PausePaly are the interface's own names: hosts call them so)
   STDMETHODIMP OpenPlayFile(unsigned short* tcFileName) override;
   STDMETHODIMP StartPaly() override;
   STDMETHODIMP PausePaly() override;

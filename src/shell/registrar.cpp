@@ -4,10 +4,14 @@
 
 #include <oleauto.h>
 #include <stdio.h>
+#include <wrl/client.h>
 
 #include <string>
 
 #include "Zelvora.h"
+#include "media/scoped.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 namespace {
@@ -31,13 +35,12 @@ HRESULT FromWin32(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT
 
 // Creates (or opens) HKCR\path and sets one string value (`name` null: the default value).
 HRESULT SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
+  ScopedKey key;
   LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_SET_VALUE, nullptr, &key, nullptr);
+                                KEY_SET_VALUE, nullptr, key.Address(), nullptr);
   if (status != ERROR_SUCCESS) return FromWin32(status);
-  status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
   return FromWin32(status);
 }
 
@@ -119,35 +122,31 @@ HRESULT UnregisterClassEntries() {
 }
 
 HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
-  ITypeLib* typeLib = nullptr;
+  ComPtr<ITypeLib> typeLib;
   HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &typeLib);
   if (FAILED(hr)) return hr;
   std::wstring path = modulePath;  // the platform call takes a writable string
-  hr = RegisterTypeLib(typeLib, &path[0], nullptr);
-  typeLib->Release();
-  return hr;
+  return RegisterTypeLib(typeLib.Get(), &path[0], nullptr);
 }
 
 HRESULT UnregisterTypeLibrary(const std::wstring& modulePath) {
-  ITypeLib* typeLib = nullptr;
+  ComPtr<ITypeLib> typeLib;
   HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &typeLib);
   if (FAILED(hr)) return hr;
   TLIBATTR* attr = nullptr;
   hr = typeLib->GetLibAttr(&attr);
-  if (SUCCEEDED(hr)) {
-    // A library that is not registered is already in the wanted state.
-    wchar_t version[16] = {};
-    _snwprintf(version, 15, L"\\%x.%x", attr->wMajorVerNum, attr->wMinorVerNum);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidString(attr->guid) + version).c_str(), 0, KEY_READ,
-                      &key) == ERROR_SUCCESS) {
-      RegCloseKey(key);
-      hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-    }
-    typeLib->ReleaseTLibAttr(attr);
-  }
-  typeLib->Release();
-  return hr;
+  if (FAILED(hr)) return hr;
+  const TLIBATTR library = *attr;
+  typeLib->ReleaseTLibAttr(attr);
+
+  // A library that is not registered is already in the wanted state.
+  wchar_t version[16] = {};
+  _snwprintf(version, 15, L"\\%x.%x", library.wMajorVerNum, library.wMinorVerNum);
+  ScopedKey key;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidString(library.guid) + version).c_str(), 0, KEY_READ,
+                    key.Address()) != ERROR_SUCCESS)
+    return hr;
+  return UnRegisterTypeLib(library.guid, library.wMajorVerNum, library.wMinorVerNum, library.lcid, library.syskind);
 }
 
 }  // namespace

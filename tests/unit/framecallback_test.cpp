@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Zelvora.h"
+
 #include "capture/camcapturegraphy.h"
 #include "media/framecallback.h"
 #include "media/gdiplussession.h"
@@ -22,7 +24,7 @@ namespace zelvora {
 class FrameCallbackTestAccess {
  public:
   explicit FrameCallbackTestAccess(FrameCallback& cb) : f(cb) {}
-  BYTE* Buffer() const { return f.m_pFrameBuffer; }
+  BYTE* Buffer() const { return f.m_pFrameBuffer.get(); }
   int BufferSize() const { return f.m_nBufferSize; }
   bool SnapPending() const { return f.m_bSnapPending != 0; }
   std::wstring SnapFile() const { return f.m_tcSnapFile; }

@@ -507,7 +507,7 @@ TEST(FilePlayerOpen, OpeningAgainReplacesTheOpenFile) {
   Access a(player);
   ASSERT_EQ(S_OK, Open(player, L"av.wmv"));
   ComPtr<IGraphBuilder> first = a.m_pGraph();
-  ASSERT_TRUE(SUCCEEDED(player.StartPaly()));
+  ASSERT_TRUE(SUCCEEDED(player.StartPlay()));
   ASSERT_EQ(S_OK, Open(player, L"video.wmv"));
   EXPECT_NE(first.Get(), a.m_pGraph().Get());
   EXPECT_FALSE(a.m_bPlaying());
@@ -521,12 +521,12 @@ TEST(FilePlayerOpen, OpeningAgainReplacesTheOpenFile) {
 TEST(FilePlayerFlags, StartRunsOnceUntilPausedOrStopped) {
   FilePlayer player;
   StandInGraph g(player);
-  EXPECT_EQ(S_FALSE, player.StartPaly());  // the result of Run
-  EXPECT_EQ(S_OK, player.StartPaly());
+  EXPECT_EQ(S_FALSE, player.StartPlay());  // the result of Run
+  EXPECT_EQ(S_OK, player.StartPlay());
   EXPECT_EQ("R", g.control.calls);
-  EXPECT_EQ(S_FALSE, player.PausePaly());
+  EXPECT_EQ(S_FALSE, player.PausePlay());
   EXPECT_FALSE(g.a.m_bPlaying());
-  EXPECT_EQ(S_FALSE, player.StartPaly());
+  EXPECT_EQ(S_FALSE, player.StartPlay());
   EXPECT_EQ("RPR", g.control.calls);
 }
 
@@ -534,13 +534,13 @@ TEST(FilePlayerFlags, FailuresAreReturnedAndLeaveTheFlag) {
   FilePlayer player;
   StandInGraph g(player);
   g.control.runResult = E_UNEXPECTED;
-  EXPECT_EQ(E_UNEXPECTED, player.StartPaly());
+  EXPECT_EQ(E_UNEXPECTED, player.StartPlay());
   EXPECT_FALSE(g.a.m_bPlaying());
 
   g.control.runResult = S_OK;
-  ASSERT_EQ(S_OK, player.StartPaly());
+  ASSERT_EQ(S_OK, player.StartPlay());
   g.control.pauseResult = VFW_E_WRONG_STATE;
-  EXPECT_EQ(VFW_E_WRONG_STATE, player.PausePaly());
+  EXPECT_EQ(VFW_E_WRONG_STATE, player.PausePlay());
   EXPECT_TRUE(g.a.m_bPlaying());
   g.control.stopResult = E_FAIL;
   g.control.calls.clear();
@@ -552,7 +552,7 @@ TEST(FilePlayerFlags, FailuresAreReturnedAndLeaveTheFlag) {
 TEST(FilePlayerFlags, StopEndsPausedAndAnswersWithThePause) {
   FilePlayer player;
   StandInGraph g(player);
-  ASSERT_EQ(S_FALSE, player.StartPaly());
+  ASSERT_EQ(S_FALSE, player.StartPlay());
   g.control.calls.clear();
   g.control.pauseResult = VFW_S_STATE_INTERMEDIATE;
   EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, player.StopPlay());
@@ -570,8 +570,8 @@ TEST(FilePlayerFlags, WithoutAFileTheCallsSucceedAndOnlyMoveTheFlag) {
               player.reset(new FilePlayer);
               Access a(*player);
               EXPECT_EQ(S_OK, player->StopPlay());
-              EXPECT_EQ(S_OK, player->PausePaly());
-              EXPECT_EQ(S_OK, player->StartPaly());
+              EXPECT_EQ(S_OK, player->PausePlay());
+              EXPECT_EQ(S_OK, player->StartPlay());
               EXPECT_TRUE(a.m_bPlaying());
               // The flag set before the open makes the next start do nothing until it is cleared.
               return player->OpenPlayFile(path.c_str());
@@ -579,10 +579,10 @@ TEST(FilePlayerFlags, WithoutAFileTheCallsSucceedAndOnlyMoveTheFlag) {
   playback::ReportReaderRace(L"video.wmv", raced);
   Access a(*player);
   EXPECT_TRUE(a.m_bPlaying());
-  EXPECT_EQ(S_OK, player->StartPaly());
+  EXPECT_EQ(S_OK, player->StartPlay());
   EXPECT_EQ(State_Stopped, GraphState(*player));
-  EXPECT_TRUE(SUCCEEDED(player->PausePaly()));
-  EXPECT_TRUE(SUCCEEDED(player->StartPaly()));
+  EXPECT_TRUE(SUCCEEDED(player->PausePlay()));
+  EXPECT_TRUE(SUCCEEDED(player->StartPlay()));
   EXPECT_EQ(State_Running, GraphState(*player));
 }
 
@@ -612,13 +612,13 @@ TEST(FilePlayerEvents, DrainAnswersWithoutWaitingAndFreesEveryEvent) {
 TEST(FilePlayerEvents, AbortStopsTheGraphButKeepsTheFlag) {
   FilePlayer player;
   StandInGraph g(player);
-  ASSERT_EQ(S_FALSE, player.StartPaly());
+  ASSERT_EQ(S_FALSE, player.StartPlay());
   g.events.queue = {EC_PAUSED, EC_ERRORABORT, EC_COMPLETE};
   EXPECT_EQ(1u, player.OnGraphNotify());
   EXPECT_EQ("RS", g.control.calls);
   EXPECT_EQ(2, g.events.freed);
   EXPECT_TRUE(g.a.m_bPlaying());
-  EXPECT_EQ(S_OK, player.StartPaly()) << "still flagged as playing: no new Run";
+  EXPECT_EQ(S_OK, player.StartPlay()) << "still flagged as playing: no new Run";
   EXPECT_EQ("RS", g.control.calls);
 }
 
@@ -628,7 +628,7 @@ TEST(FilePlayerRelease, PlayingGraphIsStoppedRewoundAndDetachedFromTheWindow) {
   FilePlayer player;
   StandInGraph g(player);
   ASSERT_EQ(S_OK, player.SetNotifyEventHwnd(reinterpret_cast<HWND>(0x1234), WM_APP + 2));
-  ASSERT_EQ(S_FALSE, player.StartPaly());
+  ASSERT_EQ(S_FALSE, player.StartPlay());
   g.control.calls.clear();
   EXPECT_EQ(S_OK, player.ReleasePlayFile());
   // Stop and rewind, then stopped for good before the filters go.
@@ -648,7 +648,7 @@ TEST(FilePlayerRelease, OpenFileLetsGoOfEverything) {
   ASSERT_EQ(S_OK, Open(player, L"av.wmv"));
   ComPtr<IBaseFilter> reader = a.m_pAsfReader();
   ComPtr<IGraphBuilder> graph = a.m_pGraph();
-  ASSERT_TRUE(SUCCEEDED(player.StartPaly()));
+  ASSERT_TRUE(SUCCEEDED(player.StartPlay()));
   Sleep(200);
   EXPECT_EQ(S_OK, player.ReleasePlayFile());
   EXPECT_FALSE(a.m_pGraph() || a.m_pMediaControl() || a.m_pMediaEvent() || a.m_pMediaSeeking() ||

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Zelvora.h"
+
 #include "capture/frameformat.h"
 #include "capturegraph_access.h"
 #include "support/watchdog.h"

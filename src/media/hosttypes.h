@@ -1,0 +1,35 @@
+#pragma once
+
+// The records, callbacks, window messages and success codes the component shares with its hosts,
+// as internal code uses them. The host's copies come from the interface definition; the shell
+// checks at compile time that both agree (shell/hostabi.cpp), so the layouts cannot drift apart.
+
+#include <windows.h>
+
+namespace zelvora {
+
+// Window messages: a converted preview frame (WPARAM: its RenderFrame), and the graph events of
+// the camera and the player graph.
+constexpr UINT kRenderFrameMessage = 0x13A8;
+constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002
+
+// The success codes besides S_OK and S_FALSE are named where they arise: kNoKnownCaptureFormat
+// and kNoCaptureFormatOfSize (capture/formatchoice.h), kNotWindowsMediaFile (playback/fileplayer.h).
+
+// A preview frame as the host receives it.
+struct RenderFrame {
+  int width;
+  int height;
+  unsigned char* data;
+};
+typedef void(__cdecl* RenderCallback)(RenderFrame* frame, int reserved1, int reserved2);
+typedef void(__cdecl* DeviceCallBack)(int index, const unsigned short* friendlyName, int category);
+
+// The host's record that receives one extracted frame.
+struct FrameImage {
+  int nWidth;
+  int nHeight;
+  unsigned char* pBits;
+};
+
+}  // namespace zelvora

@@ -1,0 +1,34 @@
+// The host types as internal code declares them (media/hosttypes.h and the success codes named
+// where they arise) must agree with the ones hosts compile from the interface definition.
+#include <stddef.h>
+
+#include <type_traits>
+
+#include "Zelvora.h"
+#include "capture/formatchoice.h"
+#include "media/hosttypes.h"
+#include "playback/fileplayer.h"
+
+namespace zelvora {
+namespace {
+
+static_assert(kRenderFrameMessage == WM_RENDER_FRAME, "render message");
+static_assert(kGraphNotifyMessage == WM_ZELVORA_GRAPHNOTIFY, "graph notify message");
+static_assert(kNoKnownCaptureFormat == ZELVORA_S_NO_KNOWN_FORMAT, "success code");
+static_assert(kNoCaptureFormatOfSize == ZELVORA_S_NO_FORMAT_AT_SIZE, "success code");
+static_assert(kNotWindowsMediaFile == ZELVORA_S_NOT_WINDOWS_MEDIA_FILE, "success code");
+
+static_assert(sizeof(RenderFrame) == sizeof(::RenderFrame), "RenderFrame");
+static_assert(offsetof(RenderFrame, width) == offsetof(::RenderFrame, width), "RenderFrame");
+static_assert(offsetof(RenderFrame, height) == offsetof(::RenderFrame, height), "RenderFrame");
+static_assert(offsetof(RenderFrame, data) == offsetof(::RenderFrame, data), "RenderFrame");
+static_assert(sizeof(FrameImage) == sizeof(::FrameImage), "FrameImage");
+static_assert(offsetof(FrameImage, nWidth) == offsetof(::FrameImage, nWidth), "FrameImage");
+static_assert(offsetof(FrameImage, nHeight) == offsetof(::FrameImage, nHeight), "FrameImage");
+static_assert(offsetof(FrameImage, pBits) == offsetof(::FrameImage, pBits), "FrameImage");
+// Same parameters and calling convention; the frame record types differ only by namespace.
+static_assert(sizeof(RenderCallback) == sizeof(::RenderCallback), "RenderCallback");
+static_assert(std::is_same<DeviceCallBack, ::DeviceCallBack>::value, "DeviceCallBack");
+
+}  // namespace
+}  // namespace zelvora
