@@ -22,6 +22,7 @@
 
 namespace zelvora {
 
+class CapabilityList;
 struct RecordingStream;
 
 // Build flags of BuildPreviewGraph.
@@ -34,6 +35,7 @@ enum : int { Audio = 1, Video = 2 };
 class CaptureGraph {
  public:
   CaptureGraph();
+  // Ends frame delivery, then takes the graph apart.
   ~CaptureGraph();
 
   CaptureGraph(const CaptureGraph&) = delete;
@@ -87,11 +89,22 @@ class CaptureGraph {
   // Takes every event out of the graph's queue and frees it: called when the graph is emptied,
   // so no event of the filters just removed is reported against the next load.
   void DiscardQueuedEvents();
+  // Pauses (CameraState::Paused) or stops (Stopped) a running graph with the delivery gate
+  // closed; a graph that does not run is left as it is (S_OK).
+  HRESULT LeaveRunning(unsigned long state);
+  // GraphPlay with every success reported as S_OK (a graph still on its way to running gives
+  // S_FALSE): the end of an operation that leaves the graph running.
+  HRESULT RunGraph() {
+    const HRESULT hr = GraphPlay();
+    return FAILED(hr) ? hr : S_OK;
+  }
   // Stops the graph whatever its state (m_bRunning aside).
   void StopGraph();
   HRESULT RemoveAllFilters() { return zelvora::RemoveAllFilters(m_pGraph.Get()); }
 
   // Preview graph construction.
+  // Lists the cameras and finds the one named (null: the first one listed).
+  HRESULT FindCamera(const WCHAR* name, Microsoft::WRL::ComPtr<IMoniker>* camera);
   HRESULT BindSourceFilter(IMoniker* moniker, BOOL video);
   HRESULT BuildPreviewGraph(int flags);
   // The graph and its sources, the capture format, the preview branches, the frame format of the
@@ -110,6 +123,8 @@ class CaptureGraph {
 
   // Capture format selection.
   HRESULT FindCaptureStreamConfig(IAMStreamConfig** config);
+  // Opens the capability list of the camera's capture stream configuration.
+  HRESULT OpenCameraCapabilities(CapabilityList* list);
   HRESULT SelectCaptureFormat(IAMStreamConfig* config);
   HRESULT ApplyCaptureFormat(int index, IAMStreamConfig* config);
 
@@ -139,20 +154,24 @@ class CaptureGraph {
   // ends), with the detail bytes written; false when it is passed over.
   bool ReportDeviceLost(LONG_PTR sender, LONG_PTR state, BYTE* detail);
 
+  // The graph, the builder that connects it, and the interfaces it is driven through.
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   CaptureBuilder m_Builder;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
   Microsoft::WRL::ComPtr<IMediaEventEx> m_pMediaEvent;
+  // The capture sources, as the device list found them.
+  DeviceEnumerator m_Devices;
   Microsoft::WRL::ComPtr<IBaseFilter> m_pAudioCapture;
   Microsoft::WRL::ComPtr<IBaseFilter> m_pVideoCapture;
-  Microsoft::WRL::ComPtr<IBaseFilter> m_pAsfWriter;
-  Microsoft::WRL::ComPtr<IBaseFilter> m_pAudioRenderer;
-  Microsoft::WRL::ComPtr<IFileSinkFilter> m_pFileSink;
+  // The preview branches: the picture into the frame callback, the sound to a renderer.
   Microsoft::WRL::ComPtr<ISampleGrabber> m_pSampleGrabber;
   FrameCallback m_FrameCallback;
-  Microsoft::WRL::ComPtr<IWMProfile> m_pProfile;
-  DeviceEnumerator m_Devices;
   Microsoft::WRL::ComPtr<IBaseFilter> m_pVideoRenderer;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAudioRenderer;
+  // The recording writer, its file and its profile.
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAsfWriter;
+  Microsoft::WRL::ComPtr<IFileSinkFilter> m_pFileSink;
+  Microsoft::WRL::ComPtr<IWMProfile> m_pProfile;
   DWORD m_dwRotRegister = 0;
   BOOL m_bRunning = FALSE;
   BOOL m_bMpeg2Capture = FALSE;

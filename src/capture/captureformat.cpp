@@ -15,8 +15,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 
-namespace {
-
 // The numbered capability list of a stream configuration. The capability records are read into
 // a buffer of the size that the configuration announces, never smaller than a
 // VIDEO_STREAM_CONFIG_CAPS, so a source that announces a larger record is not written past.
@@ -27,7 +25,7 @@ class CapabilityList {
   CapabilityList& operator=(const CapabilityList&) = delete;
 
   HRESULT Open(IAMStreamConfig* config) {
-    m_pConfig = config;
+    m_pConfig = config;  // kept for the walk
     int size = 0;
     HRESULT hr = config->GetNumberOfCapabilities(&m_nCount, &size);
     if (FAILED(hr)) return hr;
@@ -50,6 +48,17 @@ class CapabilityList {
     return mediaType ? S_OK : S_FALSE;
   }
 
+  // Calls `visit(index, info)` for each capability in order; a record that cannot be read ends
+  // the walk (the caller decides from what was read so far).
+  template <typename Visit>
+  void Walk(Visit visit) {
+    for (int i = 0; i < m_nCount; ++i) {
+      MediaTypeRecord record;
+      if (Read(i, &record) != S_OK) return;
+      visit(i, Describe(*record));
+    }
+  }
+
   // What the format code needs of the record just read.
   CapabilityInfo Describe(const AM_MEDIA_TYPE& mediaType) const {
     const VIDEO_STREAM_CONFIG_CAPS* caps = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(m_pCaps.get());
@@ -64,12 +73,10 @@ class CapabilityList {
   }
 
  private:
-  IAMStreamConfig* m_pConfig = nullptr;
+  ComPtr<IAMStreamConfig> m_pConfig;
   int m_nCount = 0;
   std::unique_ptr<BYTE[]> m_pCaps;
 };
-
-}  // namespace
 
 HRESULT CaptureGraph::SetCaptureXY(int x, int y) {
   if (x > 3000) {
@@ -100,41 +107,34 @@ HRESULT CaptureGraph::FindCaptureStreamConfig(IAMStreamConfig** config) {
   return hr;
 }
 
-HRESULT CaptureGraph::EnumSupportFormat(WCHAR* buffer) {
-  if (!buffer || !m_pVideoCapture) return E_POINTER;
+HRESULT CaptureGraph::OpenCameraCapabilities(CapabilityList* list) {
   ComPtr<IAMStreamConfig> config;
   HRESULT hr = FindCaptureStreamConfig(&config);
   if (FAILED(hr)) return hr;
-  CapabilityList list;
-  hr = list.Open(config.Get());
-  if (FAILED(hr)) return hr;
+  return list->Open(config.Get());
+}
 
-  for (int i = 0; i < list.Count(); ++i) {
-    MediaTypeRecord record;
-    if (list.Read(i, &record) != S_OK) break;
-    const CapabilityInfo info = list.Describe(*record);
+HRESULT CaptureGraph::EnumSupportFormat(WCHAR* buffer) {
+  if (!buffer || !m_pVideoCapture) return E_POINTER;
+  CapabilityList list;
+  HRESULT hr = OpenCameraCapabilities(&list);
+  if (FAILED(hr)) return hr;
+  list.Walk([&](int, const CapabilityInfo& info) {
     if (info.videoInfo) AppendFormatName(buffer, info.format);
-  }
+  });
   return S_OK;
 }
 
 HRESULT CaptureGraph::EnumSupportXy(const WCHAR* format, WCHAR* buffer) {
   if (!format || !m_pVideoCapture || !buffer) return E_POINTER;
-  ComPtr<IAMStreamConfig> config;
-  HRESULT hr = FindCaptureStreamConfig(&config);
-  if (FAILED(hr)) return hr;
   CapabilityList list;
-  hr = list.Open(config.Get());
+  HRESULT hr = OpenCameraCapabilities(&list);
   if (FAILED(hr)) return hr;
   PixelFormat wanted = PixelFormat::Other;
   if (!ParsePixelFormatName(format, &wanted)) return E_FAIL;
-
-  for (int i = 0; i < list.Count(); ++i) {
-    MediaTypeRecord record;
-    if (list.Read(i, &record) != S_OK) break;
-    const CapabilityInfo info = list.Describe(*record);
+  list.Walk([&](int, const CapabilityInfo& info) {
     if (info.videoInfo && info.format == wanted) AppendSizeEntry(buffer, info.width, info.height);
-  }
+  });
   return S_OK;
 }
 
@@ -145,11 +145,7 @@ HRESULT CaptureGraph::SelectCaptureFormat(IAMStreamConfig* config) {
   if (FAILED(hr)) return hr;
 
   CaptureFormatChooser chooser(m_nCaptureX, m_nCaptureY);
-  for (int i = 0; i < list.Count(); ++i) {
-    MediaTypeRecord record;
-    if (list.Read(i, &record) != S_OK) break;  // decide from what was read so far
-    chooser.Offer(i, list.Describe(*record));
-  }
+  list.Walk([&](int index, const CapabilityInfo& info) { chooser.Offer(index, info); });
   const FormatSelection selection = chooser.Result();
   if (selection.result != 0) return selection.result;
 

@@ -24,7 +24,11 @@ HRESULT CaptureGraph::GraphPlay() {
   return hr;
 }
 
-HRESULT CaptureGraph::GraphPause() {
+HRESULT CaptureGraph::GraphPause() { return LeaveRunning(CameraState::Paused); }
+
+HRESULT CaptureGraph::GraphStop() { return LeaveRunning(CameraState::Stopped); }
+
+HRESULT CaptureGraph::LeaveRunning(unsigned long state) {
   if (!m_bRunning) return S_OK;
   if (!m_pMediaControl) return E_POINTER;
   // No frame may wait for this thread while the graph waits for the streaming thread.
@@ -32,24 +36,10 @@ HRESULT CaptureGraph::GraphPause() {
   // Letting a frame through may have run the host's code, which may have changed the graph.
   if (!m_bRunning) return S_OK;
   if (!m_pMediaControl) return E_POINTER;
-  HRESULT hr = m_pMediaControl->Pause();
+  HRESULT hr = state == CameraState::Paused ? m_pMediaControl->Pause() : m_pMediaControl->Stop();
   if (SUCCEEDED(hr)) {
     m_bRunning = FALSE;
-    m_dwCameraState = CameraState::Paused;
-  }
-  return hr;
-}
-
-HRESULT CaptureGraph::GraphStop() {
-  if (!m_bRunning) return S_OK;
-  if (!m_pMediaControl) return E_POINTER;
-  DeliveryGateClosed gate(m_FrameCallback);
-  if (!m_bRunning) return S_OK;
-  if (!m_pMediaControl) return E_POINTER;
-  HRESULT hr = m_pMediaControl->Stop();
-  if (SUCCEEDED(hr)) {
-    m_bRunning = FALSE;
-    m_dwCameraState = CameraState::Stopped;
+    m_dwCameraState = state;
   }
   return hr;
 }

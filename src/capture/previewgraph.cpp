@@ -17,12 +17,16 @@ namespace {
 
 }  // namespace
 
-HRESULT CaptureGraph::LoadCamera(const WCHAR* cameraName) {
+HRESULT CaptureGraph::FindCamera(const WCHAR* name, ComPtr<IMoniker>* camera) {
   HRESULT hr = m_Devices.EnumDevices(DeviceCategory::Camera, nullptr);
   if (FAILED(hr)) return hr;
+  return name ? m_Devices.GetDeviceByName(name, TRUE, camera->ReleaseAndGetAddressOf())
+              : m_Devices.GetDeviceByIndex(TRUE, 0, camera->ReleaseAndGetAddressOf());
+}
+
+HRESULT CaptureGraph::LoadCamera(const WCHAR* cameraName) {
   ComPtr<IMoniker> camera;
-  hr = cameraName ? m_Devices.GetDeviceByName(cameraName, TRUE, &camera)
-                  : m_Devices.GetDeviceByIndex(TRUE, 0, &camera);
+  HRESULT hr = FindCamera(cameraName, &camera);
   if (FAILED(hr)) return hr;
   if (!camera) return S_FALSE;
   hr = BindSourceFilter(camera.Get(), TRUE);
@@ -31,11 +35,8 @@ HRESULT CaptureGraph::LoadCamera(const WCHAR* cameraName) {
 }
 
 HRESULT CaptureGraph::LoadCameraWithAudio(const WCHAR* videoName, const WCHAR* audioName) {
-  HRESULT hr = m_Devices.EnumDevices(DeviceCategory::Camera, nullptr);
-  if (FAILED(hr)) return hr;
   ComPtr<IMoniker> camera;
-  hr = videoName ? m_Devices.GetDeviceByName(videoName, TRUE, &camera)
-                 : m_Devices.GetDeviceByIndex(TRUE, 0, &camera);
+  HRESULT hr = FindCamera(videoName, &camera);
   if (FAILED(hr)) return hr;
 
   // Without a usable audio input the load goes on with video only.
@@ -78,11 +79,8 @@ HRESULT CaptureGraph::BuildPreviewGraph(int flags) {
 HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   HRESULT hr = CreateGraphAndSources((flags & PreviewFlags::Video) != 0);
   if (FAILED(hr)) return hr;
-  hr = m_pGraph.As(&m_pMediaControl);
+  hr = OpenGraphControl(m_pGraph.Get(), &m_pMediaControl, &m_pMediaEvent, m_NotifyWnd);
   if (FAILED(hr)) return hr;
-  hr = m_pGraph.As(&m_pMediaEvent);
-  if (FAILED(hr)) return hr;
-  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
 
   ComPtr<IAMStreamConfig> config;
   hr = FindCaptureStreamConfig(&config);
@@ -94,9 +92,7 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   if (FAILED(hr)) return hr;
   hr = ConfigureFramesFromConnection();
   if (FAILED(hr)) return hr;
-  hr = GraphPlay();
-  if (FAILED(hr)) return hr;
-  return S_OK;
+  return RunGraph();
 }
 
 HRESULT CaptureGraph::CreateGraphAndSources(BOOL video) {

@@ -98,9 +98,7 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
     m_bAudioCaptured = TRUE;
   }
 
-  hr = GraphPlay();
-  if (FAILED(hr)) return hr;
-  return S_OK;
+  return RunGraph();
 }
 
 HRESULT CaptureGraph::StopCapture() {
@@ -115,9 +113,7 @@ HRESULT CaptureGraph::StopCapture() {
   }
   hr = RemoveRecordingWriter();
   if (FAILED(hr)) return hr;
-  hr = GraphPlay();
-  if (FAILED(hr)) return hr;
-  return S_OK;
+  return RunGraph();
 }
 
 HRESULT CaptureGraph::StopPausedGraph() {

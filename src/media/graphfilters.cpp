@@ -31,6 +31,16 @@ HRESULT RemoveAllFilters(IGraphBuilder* graph) {
   }
 }
 
+HRESULT OpenGraphControl(IGraphBuilder* graph, ComPtr<IMediaControl>* control, ComPtr<IMediaEventEx>* events,
+                         GraphNotifyWindow& notify) {
+  HRESULT hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control->ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) return hr;
+  hr = graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events->ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) return hr;
+  notify.AttachTo(events->Get());
+  return S_OK;
+}
+
 HRESULT AddSampleGrabber(IGraphBuilder* graph, IBaseFilter* grabber, const AM_MEDIA_TYPE& accepted,
                          ComPtr<ISampleGrabber>* sampleGrabber) {
   HRESULT hr = grabber->QueryInterface(IID_ISampleGrabber,

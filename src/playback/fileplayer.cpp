@@ -72,31 +72,24 @@ HRESULT FilePlayer::OpenPlayFile(const WCHAR* fileName) {
 
 HRESULT FilePlayer::StartPlay() {
   if (m_bPlaying) return S_OK;
-  HRESULT hr = S_OK;
-  if (m_pMediaControl) {
-    hr = m_pMediaControl->Run();
-    if (FAILED(hr)) return hr;
-  }
-  m_bPlaying = TRUE;
-  return hr;
+  return ChangeState(PlayerState::Running);
 }
 
-HRESULT FilePlayer::PausePlay() {
+HRESULT FilePlayer::PausePlay() { return ChangeState(PlayerState::Paused); }
+
+HRESULT FilePlayer::ChangeState(PlayerState state) {
   HRESULT hr = S_OK;
   if (m_pMediaControl) {
-    hr = m_pMediaControl->Pause();
+    hr = state == PlayerState::Running ? m_pMediaControl->Run() : m_pMediaControl->Pause();
     if (FAILED(hr)) return hr;
   }
-  m_bPlaying = FALSE;
+  m_bPlaying = state == PlayerState::Running;
   return hr;
 }
 
 HRESULT FilePlayer::StopPlay() {
-  HRESULT hr = S_OK;
-  if (m_pMediaControl) {
-    hr = m_pMediaControl->Stop();
-    if (FAILED(hr)) return hr;
-  }
+  HRESULT hr = m_pMediaControl ? m_pMediaControl->Stop() : S_OK;
+  if (FAILED(hr)) return hr;
   if (m_pMediaSeeking && m_pMediaControl) {
     // Back to the start, then paused there so the first picture is ready.
     LONGLONG start = 0;
@@ -167,11 +160,8 @@ HRESULT FilePlayer::CreatePlayGraph() {
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                                 IID_IGraphBuilder, reinterpret_cast<void**>(m_pGraph.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) return hr;
-  hr = m_pGraph.As(&m_pMediaControl);
+  hr = OpenGraphControl(m_pGraph.Get(), &m_pMediaControl, &m_pMediaEvent, m_NotifyWnd);
   if (FAILED(hr)) return hr;
-  hr = m_pGraph.As(&m_pMediaEvent);
-  if (FAILED(hr)) return hr;
-  m_NotifyWnd.AttachTo(m_pMediaEvent.Get());
   hr = m_pGraph.As(&m_pMediaSeeking);
   if (FAILED(hr)) return hr;
   hr = CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,

@@ -29,10 +29,10 @@ constexpr int kPlayFrameHeight = 240;
 class FilePlayer {
  public:
   FilePlayer();
-  ~FilePlayer();
-
   FilePlayer(const FilePlayer&) = delete;
   FilePlayer& operator=(const FilePlayer&) = delete;
+  // Takes the graph apart; no streaming thread calls the frame callback afterwards.
+  ~FilePlayer();
 
   HRESULT OpenPlayFile(const WCHAR* fileName);
   HRESULT StartPlay();
@@ -50,6 +50,9 @@ class FilePlayer {
  private:
   friend class FilePlayerTestAccess;
 
+  enum class PlayerState { Running, Paused };
+  // Runs or pauses the graph (without a graph only the flag changes); the flag follows a success.
+  HRESULT ChangeState(PlayerState state);
   HRESULT CreatePlayGraph();
   HRESULT RenderPlayFile(const WCHAR* fileName);
   HRESULT RenderSourcePins(IGraphBuilder* graph, IBaseFilter* reader);
@@ -58,16 +61,18 @@ class FilePlayer {
   void MatchSmallPictureSize();
   HRESULT RemoveAllFilters() { return zelvora::RemoveAllFilters(m_pGraph.Get()); }
 
+  // The graph and the interfaces it is driven through.
   Microsoft::WRL::ComPtr<IGraphBuilder> m_pGraph;
   Microsoft::WRL::ComPtr<IMediaControl> m_pMediaControl;
   Microsoft::WRL::ComPtr<IMediaEventEx> m_pMediaEvent;
   Microsoft::WRL::ComPtr<IMediaSeeking> m_pMediaSeeking;
-  Microsoft::WRL::ComPtr<IBaseFilter> m_pNullRenderer;
-  Microsoft::WRL::ComPtr<IBaseFilter> m_pAsfReader;
-  Microsoft::WRL::ComPtr<ISampleGrabber> m_pSampleGrabber;
   Microsoft::WRL::ComPtr<IBasicAudio> m_pBasicAudio;
   Microsoft::WRL::ComPtr<IBasicVideo> m_pBasicVideo;
+  // The reader with its file, and the picture branch into the frame callback.
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pAsfReader;
   Microsoft::WRL::ComPtr<IFileSourceFilter> m_pFileSource;
+  Microsoft::WRL::ComPtr<ISampleGrabber> m_pSampleGrabber;
+  Microsoft::WRL::ComPtr<IBaseFilter> m_pNullRenderer;
   FrameCallback m_FrameCallback;
   BOOL m_bPlaying = FALSE;
   BOOL m_bGraphBuilt = FALSE;
