@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 #include "playback/playback_media.h"
 #include "playback/reader_race.h"
 
