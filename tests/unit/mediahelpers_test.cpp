@@ -119,11 +119,11 @@ TEST_P(Mpeg2Test, ReadsInOrderAndFreesEveryRecordOnce) {
   ComPtr<FakeCaptureFilter> filter;
   filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
   FakeCapturePin* pin = filter->Pin();
-  pin->mediaTypes.types = c.types;
+  pin->types.types = c.types;
   CaptureBuilder builder;
   EXPECT_EQ(c.expected, builder.HasMpeg2MediaType(pin));
-  EXPECT_EQ(c.readUpTo, pin->mediaTypes.handedOut);
-  EXPECT_EQ(pin->mediaTypes.handedOut, pin->mediaTypes.records.releases);
+  EXPECT_EQ(c.readUpTo, pin->types.handedOut);
+  EXPECT_EQ(pin->types.handedOut, pin->types.records.releases);
 }
 
 const GUID kMpeg2Video = MEDIASUBTYPE_MPEG2_VIDEO;
@@ -152,8 +152,8 @@ TEST(Mpeg2, NoPinOrNoListIsFalse) {
   EXPECT_FALSE(builder.HasMpeg2MediaType(nullptr));
   ComPtr<FakeCaptureFilter> filter;
   filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
-  filter->Pin()->mediaTypes.types = {{MEDIATYPE_Video, kMpeg2Video}};
-  filter->Pin()->mediaTypes.enumResult = E_OUTOFMEMORY;
+  filter->Pin()->types.types = {{MEDIATYPE_Video, kMpeg2Video}};
+  filter->Pin()->types.enumResult = E_OUTOFMEMORY;
   EXPECT_FALSE(builder.HasMpeg2MediaType(filter->Pin()));
 }
 
@@ -195,21 +195,8 @@ TEST(CaptureBuilderMissing, EveryOperationReportsTheCreationFailure) {
 
 // A platform builder that keeps the graph it is given and answers SetOutputFileName as the test
 // says: E_NOTIMPL as Wine's does, another failure, or a success with a writer of its own.
-class OutputBuilder final : public ICaptureGraphBuilder2 {
+class OutputBuilder final : public FakeCom<ICaptureGraphBuilder2> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ICaptureGraphBuilder2)) return E_NOINTERFACE;
-    *ppv = static_cast<ICaptureGraphBuilder2*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
   STDMETHODIMP SetOutputFileName(const GUID* type, LPCOLESTR file, IBaseFilter** filter,
                                  IFileSinkFilter** sink) override {
     ++calls;
@@ -245,8 +232,9 @@ class OutputBuilder final : public ICaptureGraphBuilder2 {
   FakeWriter::Record writers;  // the platform's own
 
  private:
-  ~OutputBuilder() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override {
+    return Primary(riid, IID_ICaptureGraphBuilder2, static_cast<ICaptureGraphBuilder2*>(this));
+  }
   ComPtr<IGraphBuilder> m_graph;
 };
 
