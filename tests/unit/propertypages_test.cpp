@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com_fakes.h"
+#include "support/free_spy.h"
 #include "capturegraph_access.h"
 
 namespace zelvora {
@@ -79,45 +80,6 @@ class TestPageFactory : public IClassFactory {
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
-// Remembers the blocks freed through the task allocator while it is registered.
-class FreeSpy : public IMallocSpy {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy)) return E_NOINTERFACE;
-    *ppv = static_cast<IMallocSpy*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-  STDMETHODIMP_(void*) PostAlloc(void* p) override { return p; }
-  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override {
-    if (p) freed.push_back(p);
-    return p;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T size, void** out, BOOL) override {
-    *out = p;
-    return size;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int result) override { return result; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-  bool Freed(void* p) const {
-    for (void* f : freed)
-      if (f == p) return true;
-    return false;
-  }
-  std::vector<void*> freed;
-};
-
 // A device filter whose pages the test controls; without pages it offers no ISpecifyPropertyPages.
 class PagedFilter final : public fakes::FakeFilter<ISpecifyPropertyPages> {
  public:
@@ -165,7 +127,7 @@ class PropertyPages : public testing::Test {
   static void Hold(ComPtr<IBaseFilter>& field, PagedFilter* filter) { field = static_cast<IBaseFilter*>(filter); }
 
   TestPageFactory m_factory;
-  FreeSpy m_spy;
+  testsupport::FreeSpy m_spy;
   DWORD m_cookie = 0;
 };
 

@@ -1,4 +1,4 @@
-// Media type records given back, the MPEG-2 test of a pin, and the capture builder object.
+// The capture builder object: the MPEG-2 test of a pin, output files, a missing platform builder.
 #include <windows.h>
 #include <objidl.h>
 #include <vfwmsgs.h>
@@ -12,97 +12,12 @@
 
 #include "com_fakes.h"
 #include "media/camgraphybuilder.h"
-#include "media/camutilifun.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace fakes;
 
 namespace zelvora {
 namespace {
-
-// Watches the task allocator: records every block that is freed while it is registered.
-class FreeSpy : public IMallocSpy {
- public:
-  FreeSpy() { registered = SUCCEEDED(CoRegisterMallocSpy(this)); }
-  ~FreeSpy() {
-    if (registered) CoRevokeMallocSpy();
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy)) return E_NOINTERFACE;
-    *ppv = static_cast<IMallocSpy*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T cb) override { return cb; }
-  STDMETHODIMP_(void*) PostAlloc(void* p) override { return p; }
-  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override {
-    if (p) freed.push_back(p);
-    return p;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T cb, void** out, BOOL) override {
-    *out = p;
-    return cb;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T cb, BOOL) override { return cb; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-  int TimesFreed(void* p) const { return static_cast<int>(std::count(freed.begin(), freed.end(), p)); }
-
-  bool registered = false;
-  std::vector<void*> freed;
-};
-
-using DeleteFn = void (*)(AM_MEDIA_TYPE*);
-void FreeRoutine(AM_MEDIA_TYPE* mt) { DeleteMediaTypeRecord(mt); }
-void UtilityObject(AM_MEDIA_TYPE* mt) { MediaUtility().DeleteMediaTypeRecord(mt); }
-
-class MediaTypeRecordTest : public testing::TestWithParam<DeleteFn> {};
-
-TEST_P(MediaTypeRecordTest, FreesBlockAndRecordAndReleasesPUnkOnce) {
-  ReleaseCounter unk;
-  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 88, &unk);
-  void* block = mt->pbFormat;
-  FreeSpy spy;
-  ASSERT_TRUE(spy.registered);
-  GetParam()(mt);
-  EXPECT_EQ(1, spy.TimesFreed(mt));
-  EXPECT_EQ(1, spy.TimesFreed(block));
-  EXPECT_EQ(2u, spy.freed.size());
-  EXPECT_EQ(1, unk.releases);
-}
-
-TEST_P(MediaTypeRecordTest, LeavesTheFormatPointerAloneWhenItsLengthIsZero) {
-  // pbFormat points at a block the record does not own: only the record itself goes.
-  void* notOwned = CoTaskMemAlloc(16);
-  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_None, 0, nullptr);
-  mt->pbFormat = static_cast<BYTE*>(notOwned);
-  {
-    FreeSpy spy;
-    ASSERT_TRUE(spy.registered);
-    GetParam()(mt);
-    EXPECT_EQ(1, spy.TimesFreed(mt));
-    EXPECT_EQ(0, spy.TimesFreed(notOwned));
-    EXPECT_EQ(1u, spy.freed.size());
-  }
-  CoTaskMemFree(notOwned);
-}
-
-TEST_P(MediaTypeRecordTest, NullRecordIsIgnored) {
-  FreeSpy spy;
-  GetParam()(nullptr);
-  EXPECT_TRUE(spy.freed.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(BothEntries, MediaTypeRecordTest, testing::Values(&FreeRoutine, &UtilityObject));
 
 // ---- MPEG-2 detection ----
 
