@@ -291,6 +291,9 @@ TEST_F(Preview, AnOrdinaryLoadWritesItsDebugLinesInOrderAndPublishesOneGraph) {
   EXPECT_EQ(S_OK, camera->LoadCamera(W(ZVD_CAMERA_MAIN)));
   EXPECT_TRUE(RotGraphEntries().empty());
   EXPECT_TRUE(WaitFrames(2));
+  // A load without a size asks the camera for 640x480 as long as no size was set.
+  EXPECT_EQ(640, window.last.width);
+  EXPECT_EQ(480, window.last.height);
 }
 
 TEST_F(Preview, DestroyingTheObjectRevokesItsEntryAndStopsTheRunningCamera) {

@@ -1,4 +1,4 @@
-// The capture graph object: fields at construction, release, running object table, GDI+.
+// The capture graph object: release, destruction, running object table, GDI+.
 #include <windows.h>
 #include <gdiplus.h>
 #include <uuids.h>
@@ -18,27 +18,6 @@ using Microsoft::WRL::ComPtr;
 namespace zelvora {
 
 using testsupport::RotGraphEntries;
-
-TEST(CaptureGraph, ANewObjectHoldsNoGraphOrDevicesAndAsksFor640x480) {
-  CaptureGraph graph;
-  CaptureGraphTestAccess a(graph);
-  EXPECT_EQ(nullptr, a.m_pGraph().Get());
-  EXPECT_EQ(S_OK, a.m_Builder().CreateResult());  // the platform builder exists
-  EXPECT_EQ(nullptr, a.m_pVideoCapture().Get());
-  EXPECT_EQ(nullptr, a.m_pAudioCapture().Get());
-  EXPECT_EQ(0u, a.m_dwRotRegister());
-  EXPECT_FALSE(a.m_bRunning());
-  EXPECT_FALSE(a.m_bMpeg2Capture());
-  EXPECT_FALSE(a.m_bAudioInVideo());
-  EXPECT_TRUE(a.m_bUseGrabber());
-  EXPECT_FALSE(a.m_bCapturing());
-  EXPECT_FALSE(a.m_bAudioCaptured());
-  EXPECT_EQ(0, a.m_tcCaptureFile()[0]);
-  EXPECT_EQ(640, a.m_nCaptureX());
-  EXPECT_EQ(480, a.m_nCaptureY());
-  EXPECT_EQ(CameraState::None, graph.GetCurrentCameraState());
-  EXPECT_EQ(0, a.m_Devices().CameraName(0)[0]);
-}
 
 TEST(CaptureGraph, ReleaseCameraEmptiesTheGraphButKeepsManagerAndSources) {
   CaptureGraph graph;
