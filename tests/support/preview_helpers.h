@@ -215,24 +215,9 @@ inline LONG LiveDeviceObjects() {
 }
 
 // The graphs this process publishes in the running object table.
+using testsupport::FilterNames;
 using testsupport::PublishedGraph;
 using testsupport::RotGraphEntries;
-
-// Names of the filters in a graph, in the graph's order.
-inline std::vector<std::wstring> FilterNames(IGraphBuilder* graph) {
-  std::vector<std::wstring> names;
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters))) return names;
-  ComPtr<IBaseFilter> filter;
-  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    FILTER_INFO info = {};
-    if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
-      names.push_back(info.achName);
-      if (info.pGraph) info.pGraph->Release();
-    }
-  }
-  return names;
-}
 
 inline int CountOf(const std::vector<std::wstring>& names, const std::wstring& name) {
   int n = 0;

@@ -54,4 +54,19 @@ HRESULT FindPublishedGraph(REFIID iid, void** graph) {
   return found;
 }
 
+std::vector<std::wstring> FilterNames(IFilterGraph* graph) {
+  std::vector<std::wstring> names;
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters))) return names;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    FILTER_INFO info = {};
+    if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
+      names.push_back(info.achName);
+      if (info.pGraph) info.pGraph->Release();
+    }
+  }
+  return names;
+}
+
 }  // namespace testsupport

@@ -1,8 +1,9 @@
 #pragma once
 
 // This process's filter graphs as the running object table lists them ("FilterGraph <address>
-// pid <process>"), the way a graph viewer finds them.
+// pid <process>"), the way a graph viewer finds them, and the filters of a graph.
 #include <windows.h>
+#include <strmif.h>
 #include <wrl/client.h>
 
 #include <string>
@@ -22,5 +23,8 @@ Microsoft::WRL::ComPtr<Graph> PublishedGraph() {
   FindPublishedGraph(__uuidof(Graph), reinterpret_cast<void**>(graph.GetAddressOf()));
   return graph;
 }
+
+// Names of the filters in a graph, in the graph's order (none without a graph).
+std::vector<std::wstring> FilterNames(IFilterGraph* graph);
 
 }  // namespace testsupport
