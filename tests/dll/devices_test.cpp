@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "dll_helpers.h"
-#include "unit/device_registration.h"
+#include "support/dll_helpers.h"
+#include "support/device_registration.h"
 
 using namespace dlltest;
 using namespace devicetest;

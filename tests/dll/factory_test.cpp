@@ -1,5 +1,5 @@
 // Exports, class factory, aggregation and module lifetime.
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 
 using namespace dlltest;
 

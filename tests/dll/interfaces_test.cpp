@@ -1,7 +1,7 @@
 // The interface table of the component object and the methods that answer without a camera.
 #include <utility>
 
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 #include "support/debug_output.h"
 
 using namespace dlltest;

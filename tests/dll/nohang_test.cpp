@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "dll_helpers.h"
-#include "preview_helpers.h"
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
 
 using namespace dlltest;
 using namespace previewtest;

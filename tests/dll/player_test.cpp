@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 #include "playback/playback_media.h"
 #include "playback/reader_race.h"
 
@@ -289,16 +289,25 @@ TEST(PlayerCalls, AnswersWithoutAFile) {
   EXPECT_EQ(S_OK, player->PausePaly());
 }
 
+// Plays `file` with its frames counted at the callback (records of width x height and `bytes`
+// expected) and the player's events sent to `window` when there is one.
+void StartPlaying(IPlayer* player, const wchar_t* file, HWND window, int width = 320, int height = 240,
+                  size_t bytes = kVideoBytes) {
+  g_frames.Reset(width, height, bytes);
+  static unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
+  ASSERT_EQ(S_OK, Open(player, file));
+  if (window) {
+    ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window));
+  }
+  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+}
+
 TEST(PlayerPlayback, FramesReachTheCallbackUntilTheEndAndStopRewinds) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);
   NotifyWindow window;
-  g_frames.Reset(320, 240, kVideoBytes);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
-  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
-  ASSERT_EQ(S_OK, Open(player.Get(), L"video.wmv"));
-  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
-  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(player.Get(), L"video.wmv", window.hwnd));
   ASSERT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000)) << "the end of the file";
   {
     std::lock_guard<std::mutex> lock(g_frames.mutex);
@@ -332,12 +341,7 @@ TEST(PlayerPlayback, ReleaseWhilePlayingEndsFramesAndNotifications) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);
   NotifyWindow window;
-  g_frames.Reset(320, 240, kVideoBytes);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
-  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
-  ASSERT_EQ(S_OK, Open(player.Get(), L"video.wmv"));
-  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
-  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(player.Get(), L"video.wmv", window.hwnd));
   ASSERT_TRUE(WaitForFrames(3, 5000));
   EXPECT_EQ(S_OK, player->ReleasePlayFile());
   const int framesAtRelease = g_frames.Count();
@@ -375,11 +379,7 @@ TEST(PlayerPlayback, TheNotifyWindowStaysForTheNextFile) {
 TEST(PlayerPlayback, ComponentReleasedWhilePlayingStopsTheFramesFirst) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);
-  g_frames.Reset(320, 240, kVideoBytes);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
-  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
-  ASSERT_EQ(S_OK, Open(player.Get(), L"video.wmv"));
-  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(player.Get(), L"video.wmv", nullptr));
   ASSERT_TRUE(WaitForFrames(3, 5000));
   player.Reset();  // the last reference: the player goes with the component
   const int framesAtRelease = g_frames.Count();
@@ -391,12 +391,7 @@ TEST(PlayerPlayback, AudioOnlyFilePlaysToTheEndWithoutFrames) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);
   NotifyWindow window;
-  g_frames.Reset(320, 240, kVideoBytes);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
-  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
-  ASSERT_EQ(S_OK, Open(player.Get(), L"audio.wma"));
-  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
-  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(player.Get(), L"audio.wma", window.hwnd));
   EXPECT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000));
   EXPECT_EQ(0, g_frames.Count());
   EXPECT_EQ(S_OK, player->ReleasePlayFile());
@@ -407,12 +402,7 @@ TEST(PlayerPlayback, PicturesSmallerThan320x240ReportTheirOwnSize) {
   ComPtr<IPlayer> player = CreatePlayer();
   ASSERT_TRUE(player);
   NotifyWindow window;
-  g_frames.Reset(160, 120, 160 * 120 * 3);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
-  ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
-  ASSERT_EQ(S_OK, Open(player.Get(), L"small.wmv"));
-  ASSERT_EQ(S_OK, player->SetNotifyEventHwnd(window.hwnd));
-  ASSERT_TRUE(SUCCEEDED(player->StartPaly()));
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(player.Get(), L"small.wmv", window.hwnd, 160, 120, 160 * 120 * 3));
   ASSERT_TRUE(WaitForNotifiedAnswer(player.Get(), 0, 10000));
   EXPECT_EQ(15, g_frames.Count());
   EXPECT_EQ(0, g_frames.otherSize);

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "dll_helpers.h"
-#include "preview_helpers.h"
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
 #include "support/debug_output.h"
-#include "unit/device_registration.h"
+#include "support/device_registration.h"
 
 #include <amvideo.h>
 #include <evcode.h>
@@ -249,7 +249,7 @@ TEST_F(Preview, ALoadWhoseFramesCannotBeReadFailsAndLeavesNothingBehind) {
   EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, camera->LoadCamera(W(name)));
   EXPECT_EQ(0u, CameraState(camera.Get()));
   EXPECT_EQ(E_POINTER, camera->GraphPlay());
-  EXPECT_TRUE(FilterNames(PublishedGraph().Get()).empty());
+  EXPECT_TRUE(FilterNames(PublishedGraph<IGraphBuilder>().Get()).empty());
   PumpUntil(300);
   EXPECT_EQ(0, window.frames);
 }
@@ -274,7 +274,7 @@ TEST_F(Preview, AnOrdinaryLoadWritesItsDebugLinesInOrderAndPublishesOneGraph) {
   EXPECT_EQ(std::wstring(L" pid ") + pid, entries[0].substr(21));
 
   // The graph as built: source, Smart Tee for the capture-only camera, grabber, renderer.
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(1, CountOf(filters, L"Video Source Filter"));
   EXPECT_EQ(1, CountOf(filters, L"SampleGrabber"));
   EXPECT_EQ(1, CountOf(filters, L"Video Renderer"));
@@ -291,6 +291,9 @@ TEST_F(Preview, AnOrdinaryLoadWritesItsDebugLinesInOrderAndPublishesOneGraph) {
   EXPECT_EQ(S_OK, camera->LoadCamera(W(ZVD_CAMERA_MAIN)));
   EXPECT_TRUE(RotGraphEntries().empty());
   EXPECT_TRUE(WaitFrames(2));
+  // A load without a size asks the camera for 640x480 as long as no size was set.
+  EXPECT_EQ(640, window.last.width);
+  EXPECT_EQ(480, window.last.height);
 }
 
 TEST_F(Preview, DestroyingTheObjectRevokesItsEntryAndStopsTheRunningCamera) {
@@ -335,7 +338,7 @@ TEST_F(Preview, LoadWhileRunningFailsThenSucceedsAfterStopOrPause) {
   EXPECT_EQ(2u, CameraState(camera.Get()));
   EXPECT_EQ(S_OK, camera->LoadCamera(W(ZVD_CAMERA_MAIN)));
   EXPECT_EQ(1u, CameraState(camera.Get()));
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(1, CountOf(filters, L"Video Source Filter"));
   EXPECT_EQ(1, CountOf(filters, L"SampleGrabber"));
   EXPECT_EQ(4u, filters.size());  // source, Smart Tee, grabber, renderer
@@ -384,7 +387,7 @@ TEST_F(Preview, LoadsThatFindNoUsableFormatLeaveNothingBehind) {
   EXPECT_EQ(E_FAIL, camera->IsPlaying());
   // No half-built graph is left to run.
   EXPECT_EQ(E_POINTER, camera->GraphPlay());
-  EXPECT_TRUE(FilterNames(PublishedGraph().Get()).empty());
+  EXPECT_TRUE(FilterNames(PublishedGraph<IGraphBuilder>().Get()).empty());
   // The camera stays bound: its sizes can be listed.
   WCHAR sizes[512] = L"";
   EXPECT_EQ(S_OK, camera->EnumSupportXy(W(L"RGB24"), reinterpret_cast<unsigned short*>(sizes)));
@@ -393,11 +396,11 @@ TEST_F(Preview, LoadsThatFindNoUsableFormatLeaveNothingBehind) {
   // Only FORMAT_VideoInfo2: 7.
   EXPECT_EQ(7, camera->LoadCameraXY(W(ZVD_CAMERA_VIDEOINFO2), 640, 480));
   EXPECT_EQ(0u, CameraState(camera.Get()));
-  EXPECT_TRUE(FilterNames(PublishedGraph().Get()).empty());
+  EXPECT_TRUE(FilterNames(PublishedGraph<IGraphBuilder>().Get()).empty());
 
   // The next load builds from empty.
   EXPECT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(1, CountOf(filters, L"Video Source Filter"));
   EXPECT_EQ(1, CountOf(filters, L"Video Renderer"));
   EXPECT_TRUE(WaitFrames(2));
@@ -409,7 +412,7 @@ TEST_F(Preview, LoadsThatFindNoUsableFormatLeaveNothingBehind) {
 TEST_F(Preview, UnknownMicrophoneNameUsesTheFirstMicrophone) {
   ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 640, 480, W(L"No Such Microphone")));
   EXPECT_NE(nullptr, LiveDevice(ZVD_MICROPHONE_MAIN).Get());
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(1, CountOf(filters, L"Audio Source Filter"));
   EXPECT_EQ(2, static_cast<int>(std::count_if(filters.begin(), filters.end(), [](const std::wstring& n) {
               return n.rfind(L"Video Renderer", 0) == 0;
@@ -426,7 +429,7 @@ TEST_F(Preview, Mpeg2AndInterleavedCamerasBindTheMicrophoneButLeaveItOut) {
     ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(name), 640, 480, W(ZVD_MICROPHONE_MAIN)));
     EXPECT_EQ(0, capture.Count("o set"));  // the sound travels with the video
     EXPECT_NE(nullptr, LiveDevice(ZVD_MICROPHONE_MAIN).Get());
-    std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+    std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
     EXPECT_EQ(0, CountOf(filters, L"Audio Source Filter"));
     EXPECT_EQ(1, CountOf(filters, L"Video Renderer"));
     EXPECT_TRUE(WaitFrames(2));
@@ -440,7 +443,7 @@ TEST_F(Preview, Mpeg2AndInterleavedCamerasBindTheMicrophoneButLeaveItOut) {
 TEST_F(Preview, PreviewPinAndSmartTeePathsBothDeliver) {
   ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_PREVIEW), 320, 240));
   EXPECT_TRUE(WaitFrames(3));
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(3u, filters.size());  // straight from the preview pin: no tee
   EXPECT_GT(Stats(ZVD_CAMERA_PREVIEW, PIN_CATEGORY_PREVIEW).samplesDelivered, 0u);
   EXPECT_EQ(0u, Stats(ZVD_CAMERA_PREVIEW, PIN_CATEGORY_CAPTURE).connected);
@@ -449,7 +452,7 @@ TEST_F(Preview, PreviewPinAndSmartTeePathsBothDeliver) {
 
   ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
   EXPECT_TRUE(WaitFrames(3));
-  filters = FilterNames(PublishedGraph().Get());
+  filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(4u, filters.size());  // the capture pin feeds a Smart Tee
   EXPECT_EQ(1u, Stats(ZVD_CAMERA_MAIN).connected);
 }
@@ -459,7 +462,7 @@ TEST_F(Preview, VideoPortCameraRunsWithoutAGrabberAndWithoutFrames) {
   ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
   ASSERT_EQ(S_OK, camera->LoadCamera(W(ZVD_CAMERA_VIDEOPORT)));
   EXPECT_EQ(1u, CameraState(camera.Get()));
-  std::vector<std::wstring> filters = FilterNames(PublishedGraph().Get());
+  std::vector<std::wstring> filters = FilterNames(PublishedGraph<IGraphBuilder>().Get());
   EXPECT_EQ(0, CountOf(filters, L"SampleGrabber"));
   EXPECT_TRUE(PumpUntil(3000, [&] { return Stats(ZVD_CAMERA_VIDEOPORT).samplesDelivered >= 3; }));
   EXPECT_EQ(0, window.frames);
@@ -511,7 +514,7 @@ class PreviewEvents : public Preview {
   }
   ComPtr<IMediaEventSink> Sink() {
     ComPtr<IMediaEventSink> sink;
-    ComPtr<IGraphBuilder> graph = PublishedGraph();
+    ComPtr<IGraphBuilder> graph = PublishedGraph<IGraphBuilder>();
     if (graph) graph.As(&sink);
     return sink;
   }

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "dll_helpers.h"
-#include "preview_helpers.h"
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
 #include "testdevices.h"
 
 using namespace dlltest;
@@ -50,33 +50,10 @@ bool FramesStopped() {
   return g_frames.load() == start;
 }
 
-// The camera graph of this process, from the running object table.
-ComPtr<IFilterGraph> CameraGraph() {
-  ComPtr<IRunningObjectTable> table;
-  ComPtr<IEnumMoniker> monikers;
-  ComPtr<IBindCtx> context;
-  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
-      FAILED(CreateBindCtx(0, &context)))
-    return nullptr;
-  wchar_t pid[16];
-  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    LPOLESTR name = nullptr;
-    if (FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name))) continue;
-    const bool ours = wcsstr(name, L"FilterGraph") && wcsstr(name, pid);
-    CoTaskMemFree(name);
-    ComPtr<IUnknown> object;
-    ComPtr<IFilterGraph> graph;
-    if (ours && SUCCEEDED(table->GetObject(moniker.Get(), &object)) && SUCCEEDED(object.As(&graph))) return graph;
-  }
-  return nullptr;
-}
-
 // The writers in the camera graph.
 std::vector<ComPtr<IBaseFilter>> Writers() {
   std::vector<ComPtr<IBaseFilter>> writers;
-  ComPtr<IFilterGraph> graph = CameraGraph();
+  ComPtr<IFilterGraph> graph = previewtest::PublishedGraph<IFilterGraph>();
   ComPtr<IEnumFilters> filters;
   if (!graph || FAILED(graph->EnumFilters(&filters))) return writers;
   ComPtr<IBaseFilter> filter;

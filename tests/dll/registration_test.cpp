@@ -1,7 +1,7 @@
 // Registry entries written and removed by the server.
 #include <string>
 
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 #include "support/registry.h"
 
 using namespace dlltest;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dll_helpers.h"
+#include "support/dll_helpers.h"
 
 using namespace dlltest;
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "dll/dll_helpers.h"
-#include "dll/preview_helpers.h"
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
 #include "hardening/process_figures.h"
 
 namespace hardening {

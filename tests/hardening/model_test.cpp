@@ -87,7 +87,7 @@ class ModelRun {
 
   bool Fail(const std::string& what) {
     std::ostringstream text;
-    text << "model disagrees at step " << m_step << " of seed " << m_seed << ": " << what
+    text << "model disagrees at step " << m_step << " (" << m_operation << ") of seed " << m_seed << ": " << what
          << "\n  rerun: ZELVORA_MODEL_SEED=" << m_seed << " ZELVORA_MODEL_STEPS=" << (m_step + 1)
          << "\n  last calls:\n";
     for (const std::string& line : m_log) text << line << "\n";
@@ -130,152 +130,191 @@ class ModelRun {
     return true;
   }
 
+  // One row of the operation table: a weight out of 100 (the rows are drawn in this order, so a
+  // seed always makes the same sequence) and the call with the model's expectation of it.
+  struct Operation {
+    const char* name;
+    unsigned weight;
+    bool (ModelRun::*run)();
+  };
+  static const Operation kOperations[];
+
   bool Step() {
-    const unsigned op = Pick(100);
+    unsigned op = Pick(100);
+    for (const Operation* row = kOperations;; ++row) {
+      if (op < row->weight) {
+        m_operation = row->name;
+        return (this->*row->run)();
+      }
+      op -= row->weight;
+    }
+  }
+
+  // A load of a camera that exists (an unknown, empty or null name opens the first).
+  bool LoadCamera() {
+    const wchar_t* name = kGoodNames[Pick(4)];
+    const Size size = kSizes[Pick(7)];
+    const HRESULT hr = m_camera->LoadCameraXY(const_cast<unsigned short*>(W(name)), size.x, size.y);
+    Log("LoadCameraXY(" + std::to_string(size.x) + "x" + std::to_string(size.y) + ")", hr);
+    if (!Expect(size.offered ? S_OK : 8, hr, "LoadCameraXY")) return false;
+    m_model.Loaded(size.offered);
+    return true;
+  }
+
+  bool LoadWithMicrophone() {
+    const HRESULT hr = m_camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN));
+    Log("LoadCameraWithAudio", hr);
+    if (!Expect(S_OK, hr, "LoadCameraWithAudio")) return false;
+    m_model.Loaded(true);
+    return true;
+  }
+
+  bool Play() {
     CameraModel& m = m_model;
-    if (op < 12) {  // a load of a camera that exists (an unknown, empty or null name opens the first)
-      const wchar_t* name = kGoodNames[Pick(4)];
-      const Size size = kSizes[Pick(7)];
-      const HRESULT hr = m_camera->LoadCameraXY(const_cast<unsigned short*>(W(name)), size.x, size.y);
-      Log("LoadCameraXY(" + std::to_string(size.x) + "x" + std::to_string(size.y) + ")", hr);
-      if (!Expect(size.offered ? S_OK : 8, hr, "LoadCameraXY")) return false;
-      m.Loaded(size.offered);
+    const HRESULT hr = m_camera->GraphPlay();
+    Log("GraphPlay", hr);
+    if (m.running) return Expect(S_OK, hr, "GraphPlay while running");
+    if (!m.haveControl) return Expect(E_POINTER, hr, "GraphPlay without a graph");
+    if (m.connected) {
+      if (!ExpectSuccess(hr, "GraphPlay")) return false;
+      m.running = true;
+      m.state = 1;
+    } else {
+      m.exact = false;  // an unconnected graph: whatever the platform makes of it
+    }
+    return true;
+  }
+
+  bool PauseOrStop(bool pause) {
+    CameraModel& m = m_model;
+    const HRESULT hr = pause ? m_camera->GraphPause() : m_camera->GraphStop();
+    Log(pause ? "GraphPause" : "GraphStop", hr);
+    if (!m.running) return Expect(S_OK, hr, pause ? "GraphPause when not running" : "GraphStop when not running");
+    if (!ExpectSuccess(hr, pause ? "GraphPause" : "GraphStop")) return false;
+    m.running = false;
+    m.state = pause ? 2 : 3;
+    return true;
+  }
+  bool Pause() { return PauseOrStop(true); }
+  bool Stop() { return PauseOrStop(false); }
+
+  bool ReleaseCamera() {
+    const HRESULT hr = m_camera->ReleaseCamera();
+    Log("ReleaseCamera", hr);
+    if (!Expect(S_OK, hr, "ReleaseCamera")) return false;
+    m_model.Released();
+    return true;
+  }
+
+  // Snapshots: null, good, in a folder that does not exist.
+  bool Snapshot() {
+    const unsigned kind = Pick(3);
+    const std::wstring name = kind == 1 ? m_folder.File(L"snap.jpg") : L"Z:\\no\\such\\folder\\snap.jpg";
+    const HRESULT hr = m_camera->TakeSnap(kind == 0 ? nullptr : W(name.c_str()));
+    Log("TakeSnap", hr);
+    return Expect(kind == 0 ? E_POINTER : S_OK, hr, "TakeSnap");
+  }
+
+  bool StartRecording() {
+    CameraModel& m = m_model;
+    const unsigned kind = Pick(4);
+    const std::wstring name = m_folder.File(L"rec" + std::to_wstring(m_step) + L".wmv");
+    const HRESULT hr = kind == 0 ? m_camera->StartCapture(nullptr) : m_camera->StartCapture2(W(name.c_str()), 0.5);
+    Log(kind == 0 ? "StartCapture(null)" : "StartCapture2", hr);
+    if (kind == 0) return Expect(E_POINTER, hr, "StartCapture(null)");
+    if (!Expect(S_OK, hr, "StartCapture2")) return false;
+    if (m.haveControl && m.connected) {
+      m.running = true;  // the graph runs on with the writer
+      m.state = 1;
+    } else if (m.haveControl) {
+      m.exact = false;
+    }
+    return true;
+  }
+
+  bool StopRecording() {
+    CameraModel& m = m_model;
+    const HRESULT hr = m_camera->StopCapture();
+    Log("StopCapture", hr);
+    if (!m.haveControl) return Expect(E_POINTER, hr, "StopCapture without a graph");
+    if (m.connected) {
+      if (!Expect(S_OK, hr, "StopCapture")) return false;
+      m.running = true;
+      m.state = 1;
+    } else {
+      m.exact = false;
+    }
+    return true;
+  }
+
+  bool FormatLists() {
+    unsigned short text[1024] = {};
+    const wchar_t* formats[] = {L"RGB24", L"yuy2", L"I420", L"Unknown", L""};
+    const unsigned which = Pick(6);
+    HRESULT hr;
+    if (which == 5) {
+      hr = m_camera->EnumSupportFormat(text);
+      Log("EnumSupportFormat", hr);
+    } else {
+      hr = m_camera->EnumSupportXy(W(formats[which]), text);
+      Log("EnumSupportXy", hr);
+    }
+    if (!m_model.haveControl) return true;  // E_POINTER before the first load; the source survives a release
+    if (which == 3 || which == 4) return Expect(E_FAIL, hr, "EnumSupportXy(odd name)");
+    if (!Expect(S_OK, hr, which == 5 ? "EnumSupportFormat" : "EnumSupportXy")) return false;
+    if (which == 5 && !wcsstr(reinterpret_cast<wchar_t*>(text), L"RGB24;")) return Fail("RGB24 missing");
+    if (which < 3 && !wcsstr(reinterpret_cast<wchar_t*>(text), L"320*240;")) return Fail("320*240 missing");
+    return true;
+  }
+
+  // Setters with good, null, zero and bogus values.
+  bool Setter() {
+    const unsigned which = Pick(6);
+    unsigned long zero = 0;
+    HRESULT hr = S_OK;
+    switch (which) {
+      case 0: hr = m_camera->SetRenderWnd(m_window.hwnd); break;
+      case 1: hr = m_camera->SetRenderWnd(reinterpret_cast<HWND>(0x4321)); break;
+      case 2: hr = m_camera->SetRenderCallbackFun(&m_callbackCell); break;
+      case 3: hr = m_camera->SetRenderCallbackFun(Pick(2) ? &zero : nullptr); break;
+      case 4: hr = m_camera->SetNeedReleaseFrame(static_cast<long>(Pick(2))); break;
+      default: hr = m_camera->SetNotifyWnd(m_window.hwnd); break;
+    }
+    Log("setter " + std::to_string(which), hr);
+    return Expect(S_OK, hr, "setter");
+  }
+
+  // Events and pointer checks.
+  bool Events() {
+    unsigned long error = 77, detail = 0xABCD0000;
+    const unsigned which = Pick(3);
+    HRESULT hr;
+    if (which == 0) {
+      hr = m_camera->OnGraphError(&error, &detail);
+      Log("OnGraphError", hr);
+      if (!Expect(S_OK, hr, "OnGraphError")) return false;
+      if (error != 0 && error != 3 && error != 0x1F) return Fail("OnGraphError result out of range");
+      if ((detail & 0xFFFF0000u) != 0xABCD0000u) return Fail("OnGraphError wrote past its two bytes");
       return true;
     }
-    if (op < 15) {  // with the microphone
-      const HRESULT hr = m_camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN));
-      Log("LoadCameraWithAudio", hr);
-      if (!Expect(S_OK, hr, "LoadCameraWithAudio")) return false;
-      m.Loaded(true);
-      return true;
-    }
-    if (op < 25) {
-      const HRESULT hr = m_camera->GraphPlay();
-      Log("GraphPlay", hr);
-      if (m.running) return Expect(S_OK, hr, "GraphPlay while running");
-      if (!m.haveControl) return Expect(E_POINTER, hr, "GraphPlay without a graph");
-      if (m.connected) {
-        if (!ExpectSuccess(hr, "GraphPlay")) return false;
-        m.running = true;
-        m.state = 1;
-      } else {
-        m.exact = false;  // an unconnected graph: whatever the platform makes of it
-      }
-      return true;
-    }
-    if (op < 35) {
-      const bool pause = op < 30;
-      const HRESULT hr = pause ? m_camera->GraphPause() : m_camera->GraphStop();
-      Log(pause ? "GraphPause" : "GraphStop", hr);
-      if (!m.running) return Expect(S_OK, hr, pause ? "GraphPause when not running" : "GraphStop when not running");
-      if (!ExpectSuccess(hr, pause ? "GraphPause" : "GraphStop")) return false;
-      m.running = false;
-      m.state = pause ? 2 : 3;
-      return true;
-    }
-    if (op < 41) {
-      const HRESULT hr = m_camera->ReleaseCamera();
-      Log("ReleaseCamera", hr);
-      if (!Expect(S_OK, hr, "ReleaseCamera")) return false;
-      m.Released();
-      return true;
-    }
-    if (op < 47) {  // snapshots: null, good, in a folder that does not exist
-      const unsigned kind = Pick(3);
-      const std::wstring name = kind == 1 ? m_folder.File(L"snap.jpg") : L"Z:\\no\\such\\folder\\snap.jpg";
-      const HRESULT hr = m_camera->TakeSnap(kind == 0 ? nullptr : W(name.c_str()));
-      Log("TakeSnap", hr);
-      return Expect(kind == 0 ? E_POINTER : S_OK, hr, "TakeSnap");
-    }
-    if (op < 53) {  // recording start
-      const unsigned kind = Pick(4);
-      const std::wstring name = m_folder.File(L"rec" + std::to_wstring(m_step) + L".wmv");
-      const HRESULT hr = kind == 0 ? m_camera->StartCapture(nullptr) : m_camera->StartCapture2(W(name.c_str()), 0.5);
-      Log(kind == 0 ? "StartCapture(null)" : "StartCapture2", hr);
-      if (kind == 0) return Expect(E_POINTER, hr, "StartCapture(null)");
-      if (!Expect(S_OK, hr, "StartCapture2")) return false;
-      if (m.haveControl && m.connected) {
-        m.running = true;  // the graph runs on with the writer
-        m.state = 1;
-      } else if (m.haveControl) {
-        m.exact = false;
-      }
-      return true;
-    }
-    if (op < 58) {
-      const HRESULT hr = m_camera->StopCapture();
-      Log("StopCapture", hr);
-      if (!m.haveControl) return Expect(E_POINTER, hr, "StopCapture without a graph");
-      if (m.connected) {
-        if (!Expect(S_OK, hr, "StopCapture")) return false;
-        m.running = true;
-        m.state = 1;
-      } else {
-        m.exact = false;
-      }
-      return true;
-    }
-    if (op < 63) {  // format lists
-      unsigned short text[1024] = {};
-      const wchar_t* formats[] = {L"RGB24", L"yuy2", L"I420", L"Unknown", L""};
-      const unsigned which = Pick(6);
-      HRESULT hr;
-      if (which == 5) {
-        hr = m_camera->EnumSupportFormat(text);
-        Log("EnumSupportFormat", hr);
-      } else {
-        hr = m_camera->EnumSupportXy(W(formats[which]), text);
-        Log("EnumSupportXy", hr);
-      }
-      if (!m.haveControl) return true;  // E_POINTER before the first load; the source survives a release
-      if (which == 3 || which == 4) return Expect(E_FAIL, hr, "EnumSupportXy(odd name)");
-      if (!Expect(S_OK, hr, which == 5 ? "EnumSupportFormat" : "EnumSupportXy")) return false;
-      if (which == 5 && !wcsstr(reinterpret_cast<wchar_t*>(text), L"RGB24;")) return Fail("RGB24 missing");
-      if (which < 3 && !wcsstr(reinterpret_cast<wchar_t*>(text), L"320*240;")) return Fail("320*240 missing");
-      return true;
-    }
-    if (op < 68) {  // setters with good, null, zero and bogus values
-      const unsigned which = Pick(6);
-      unsigned long zero = 0;
-      HRESULT hr = S_OK;
-      switch (which) {
-        case 0: hr = m_camera->SetRenderWnd(m_window.hwnd); break;
-        case 1: hr = m_camera->SetRenderWnd(reinterpret_cast<HWND>(0x4321)); break;
-        case 2: hr = m_camera->SetRenderCallbackFun(&m_callbackCell); break;
-        case 3: hr = m_camera->SetRenderCallbackFun(Pick(2) ? &zero : nullptr); break;
-        case 4: hr = m_camera->SetNeedReleaseFrame(static_cast<long>(Pick(2))); break;
-        default: hr = m_camera->SetNotifyWnd(m_window.hwnd); break;
-      }
-      Log("setter " + std::to_string(which), hr);
-      return Expect(S_OK, hr, "setter");
-    }
-    if (op < 72) {  // events and pointer checks
-      unsigned long error = 77, detail = 0xABCD0000;
-      const unsigned which = Pick(3);
-      HRESULT hr;
-      if (which == 0) {
-        hr = m_camera->OnGraphError(&error, &detail);
-        Log("OnGraphError", hr);
-        if (!Expect(S_OK, hr, "OnGraphError")) return false;
-        if (error != 0 && error != 3 && error != 0x1F) return Fail("OnGraphError result out of range");
-        if ((detail & 0xFFFF0000u) != 0xABCD0000u) return Fail("OnGraphError wrote past its two bytes");
-        return true;
-      }
-      hr = which == 1 ? m_camera->OnGraphError(&error, nullptr) : m_camera->GetCurrentCameraState(nullptr);
-      Log(which == 1 ? "OnGraphError(null)" : "GetCurrentCameraState(null)", hr);
-      return Expect(E_POINTER, hr, "null pointer");
-    }
-    if (op < 84) return PlayerStep();
-    if (op < 87) {  // the host lets go of the object and makes a new one
-      Log("Release object", S_OK);
-      m_player.Reset();
-      m_camera.Reset();
-      if (!PumpUntil(3000, [] { return StreamingThreads() == 0; })) return Fail("streaming threads after release");
-      if (!PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) return Fail("device objects after release");
-      NewObject();
-      return true;
-    }
-    // Otherwise let frames flow a little.
+    hr = which == 1 ? m_camera->OnGraphError(&error, nullptr) : m_camera->GetCurrentCameraState(nullptr);
+    Log(which == 1 ? "OnGraphError(null)" : "GetCurrentCameraState(null)", hr);
+    return Expect(E_POINTER, hr, "null pointer");
+  }
+
+  // The host lets go of the object and makes a new one.
+  bool NewObjectStep() {
+    Log("Release object", S_OK);
+    m_player.Reset();
+    m_camera.Reset();
+    if (!PumpUntil(3000, [] { return StreamingThreads() == 0; })) return Fail("streaming threads after release");
+    if (!PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) return Fail("device objects after release");
+    NewObject();
+    return true;
+  }
+
+  // Frames flow a little.
+  bool Pump() {
     PumpUntil(Pick(30));
     Log("pump", S_OK);
     return true;
@@ -341,6 +380,25 @@ class ModelRun {
   CameraModel m_model;
   std::deque<std::string> m_log;
   std::string m_failure;
+  const char* m_operation = "";
+};
+
+const ModelRun::Operation ModelRun::kOperations[] = {
+    {"load a camera", 12, &ModelRun::LoadCamera},
+    {"load with the microphone", 3, &ModelRun::LoadWithMicrophone},
+    {"play", 10, &ModelRun::Play},
+    {"pause", 5, &ModelRun::Pause},
+    {"stop", 5, &ModelRun::Stop},
+    {"release the camera", 6, &ModelRun::ReleaseCamera},
+    {"snapshot", 6, &ModelRun::Snapshot},
+    {"start a recording", 6, &ModelRun::StartRecording},
+    {"stop the recording", 5, &ModelRun::StopRecording},
+    {"format lists", 5, &ModelRun::FormatLists},
+    {"setters", 5, &ModelRun::Setter},
+    {"events", 4, &ModelRun::Events},
+    {"playback", 12, &ModelRun::PlayerStep},
+    {"a new object", 3, &ModelRun::NewObjectStep},
+    {"pump", 13, &ModelRun::Pump},
 };
 
 TEST(RandomCalls, SequencesAgreeWithTheModel) {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "dll/dll_helpers.h"
-#include "dll/preview_helpers.h"
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
 
 using namespace dlltest;
 using namespace previewtest;
@@ -133,7 +133,7 @@ TEST_F(PropertyFrame, NothingToShowBeforeALoadOrWithoutAMicrophone) {
 TEST_F(PropertyFrame, TheCamerasPageWhileFramesFlowAndTheGraphStaysAsItWas) {
   ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 640, 480, W(ZVD_MICROPHONE_MAIN)));
   ASSERT_TRUE(PumpUntil(5000, [&] { return window.frames >= 5; }));
-  ComPtr<IGraphBuilder> graph = PublishedGraph();
+  ComPtr<IGraphBuilder> graph = PublishedGraph<IGraphBuilder>();
   ASSERT_NE(nullptr, graph.Get());
   const std::vector<std::wstring> filtersBefore = FilterNames(graph.Get());
   ComPtr<IZelvoraDeviceControl> device = LiveDevice(ZVD_CAMERA_MAIN);

@@ -8,5 +8,5 @@ set_property(TEST unit component APPEND PROPERTY FIXTURES_REQUIRED playback_medi
 
 # The test sources that read the files learn where they are (a path of the build machine,
 # reached under Wine through drive Z:).
-set_property(SOURCE unit/player_test.cpp dll/player_test.cpp
+set_property(SOURCE unit/fileplayer_test.cpp dll/player_test.cpp
              APPEND PROPERTY COMPILE_DEFINITIONS ZELVORA_PLAYBACK_MEDIA="${ZELVORA_PLAYBACK_MEDIA_DIR}")

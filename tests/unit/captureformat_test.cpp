@@ -53,7 +53,7 @@ class FormatTest : public testing::Test {
     *text = buffer;
     return hr;
   }
-  static void ExpectAllGivenBack(FakeStreamConfig* config) {
+  static void ExpectAllGivenBack(FakeCapturePin* config) {
     EXPECT_EQ(config->handedOut, config->records.releases);
   }
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "com_fakes.h"
-#include "device_registration.h"
+#include "support/device_registration.h"
 #include "devices/deviceenumerator.h"
 #include "media/dshowids.h"
 

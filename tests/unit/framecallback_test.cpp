@@ -1,7 +1,9 @@
 // The frame callback object through real message-only windows, host callbacks reached through a
-// variable's address, and JPEG snapshots decoded back with GDI+.
+// variable's address, JPEG snapshots decoded back with GDI+, and the delivery gate that keeps the
+// window's thread from waiting for a frame that waits for it.
 #include <windows.h>
 #include <gdiplus.h>
+#include <process.h>
 
 #include <atomic>
 #include <string>
@@ -18,6 +20,7 @@
 #include "media/snapshot.h"
 #include "media/pixel/yuvconvert.h"
 #include "support/guarded_buffer.h"
+#include "support/watchdog.h"
 
 namespace zelvora {
 
@@ -583,6 +586,147 @@ TEST_F(FrameCallbackTest, CaptureGraphForwardsToItsFrameCallback) {
   EXPECT_EQ(1, g_callback.count);
   EXPECT_EQ(1, g_window.count);
   EXPECT_TRUE(FileExists(name));
+}
+
+}  // namespace
+
+namespace {
+
+volatile LONG g_gateFrames = 0;
+void __cdecl CountGateFrame(RenderFrame*, int, int) { InterlockedIncrement(&g_gateFrames); }
+
+// ---- the delivery gate ----
+
+// A message-only window that counts render messages and runs `onFrame` inside the handler.
+struct GateWindow {
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    GateWindow* self = reinterpret_cast<GateWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_RENDER_FRAME) {
+      ++self->messages;
+      if (self->onFrame) self->onFrame();
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+  GateWindow() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZelvoraGateTest";
+    RegisterClassW(&wc);
+    hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~GateWindow() { DestroyWindow(hwnd); }
+  HWND hwnd;
+  int messages = 0;
+  void (*onFrame)() = nullptr;
+};
+
+// A streaming thread of its own: hands a 4x4 RGB24 frame to the callback object again and again.
+class Streamer {
+ public:
+  explicit Streamer(FrameCallback& callback) : m_callback(callback) {
+    m_thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Streamer::Run, this, 0, nullptr));
+  }
+  ~Streamer() {
+    m_stop = true;
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+  }
+  std::atomic<long> handled{0};
+
+ private:
+  static unsigned __stdcall Run(void* self) {
+    Streamer* s = static_cast<Streamer*>(self);
+    BYTE frame[48] = {};
+    while (!s->m_stop) {
+      s->m_callback.BufferCB(0, frame, sizeof(frame));
+      ++s->handled;
+      Sleep(1);
+    }
+    return 0;
+  }
+  FrameCallback& m_callback;
+  std::atomic<bool> m_stop{false};
+  HANDLE m_thread;
+};
+
+class DeliveryGate : public testing::Test {
+ protected:
+  void SetUp() override {
+    callback.SetFrameFormat(ColorFormat::RGB24);
+    callback.SetFrameSize(4, 4);
+    callback.SetRenderWnd(window.hwnd);
+    unsigned long cell = reinterpret_cast<unsigned long>(&CountGateFrame);
+    callback.SetRenderCallback(&cell);
+    g_gateFrames = 0;
+  }
+  // Dispatches this thread's messages until `count` render messages have arrived.
+  bool Pump(int count) {
+    const DWORD start = GetTickCount();
+    while (window.messages < count) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      if (GetTickCount() - start > 5000) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+  }
+
+  testsupport::Watchdog watchdog{"delivery gate", 60};
+  GateWindow window;
+  FrameCallback callback;
+};
+
+TEST_F(DeliveryGate, ClosingWhileAFrameWaitsForThisThreadLetsItThroughAndDropsTheRest) {
+  Streamer streamer(callback);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(Pump(window.messages + 2));
+    // Not pumping until the frame handler waits in the render message for this thread.
+    const DWORD start = GetTickCount();
+    while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) && GetTickCount() - start < 3000) Sleep(1);
+    const int before = window.messages;
+    callback.CloseGate();  // returns: the waiting frame was dispatched here
+    EXPECT_GE(window.messages, before + 1) << round;
+    const LONG frames = g_gateFrames;
+    const long handled = streamer.handled;
+    while (streamer.handled < handled + 5) Sleep(1);
+    EXPECT_EQ(frames, g_gateFrames) << "a frame reached the host through a closed gate";
+    // Closing nests: the gate opens with the last OpenGate.
+    callback.CloseGate();
+    callback.OpenGate();
+    const long later = streamer.handled;
+    while (streamer.handled < later + 5) Sleep(1);
+    EXPECT_EQ(frames, g_gateFrames);
+    callback.OpenGate();
+  }
+  ASSERT_TRUE(Pump(window.messages + 3));
+  callback.CloseGate();
+}
+
+FrameCallback* g_gateCallback = nullptr;
+int g_closedInside = 0;
+void CloseFromInside() {
+  if (g_closedInside++ == 0) g_gateCallback->CloseGate();
+}
+
+TEST_F(DeliveryGate, ClosingFromInsideTheRenderMessageRepliesToIt) {
+  Streamer streamer(callback);
+  g_gateCallback = &callback;
+  g_closedInside = 0;
+  window.onFrame = &CloseFromInside;
+  ASSERT_TRUE(Pump(1));  // the handler closed the gate from inside the message, and came back
+  EXPECT_EQ(1, g_closedInside);
+  const LONG frames = g_gateFrames;
+  const long handled = streamer.handled;
+  while (streamer.handled < handled + 5) Sleep(1);
+  EXPECT_LE(g_gateFrames, frames + 1);  // at most the frame that was replied to reaches the callback
+  window.onFrame = nullptr;
+  callback.OpenGate();
+  const int before = window.messages;
+  ASSERT_TRUE(Pump(before + 3));
+  callback.CloseGate();
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "Zelvora.h"
 #include "playback/framereader.h"
+#include "support/fake_com.h"
 #include "wm_fakes.h"
 
 using Microsoft::WRL::ComPtr;
@@ -61,32 +62,11 @@ StreamDesc Video(WORD number, LONG width, LONG height) { return {WMMEDIATYPE_Vid
                                                                   sizeof(VIDEOINFOHEADER), width, height}; }
 StreamDesc Audio(WORD number) { return {WMMEDIATYPE_Audio, number, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX)}; }
 
-#define HEAP_REFCOUNT()                                                            \
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
-  STDMETHODIMP_(ULONG) Release() override {                                        \
-    LONG refs = InterlockedDecrement(&m_refs);                                     \
-    if (refs == 0) delete this;                                                    \
-    return static_cast<ULONG>(refs);                                               \
-  }
-
 // A stream configuration with its media properties: the media type record is laid out as the
 // runtime does it, the format block right behind the record in the caller's buffer.
-class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
+class FakeStream final : public testsupport::FakeCom<IWMStreamConfig, IWMMediaProps> {
  public:
   explicit FakeStream(const StreamDesc& desc, int* alive) : m_desc(desc), m_alive(alive) { ++*m_alive; }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamConfig))) {
-      *ppv = static_cast<IWMStreamConfig*>(this);
-    } else if (IsEqualIID(riid, __uuidof(IWMMediaProps))) {
-      *ppv = static_cast<IWMMediaProps*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
   // IWMStreamConfig
   STDMETHODIMP GetStreamType(GUID* type) override {
     *type = m_desc.type;
@@ -136,24 +116,19 @@ class FakeStream final : public IWMStreamConfig, public IWMMediaProps {
   STDMETHODIMP SetMediaType(WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
 
  private:
-  ~FakeStream() { --*m_alive; }
-  LONG m_refs = 1;
+  ~FakeStream() override { --*m_alive; }
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, __uuidof(IWMMediaProps))) return static_cast<IWMMediaProps*>(this);
+    return testsupport::Primary(riid, __uuidof(IWMStreamConfig), static_cast<IWMStreamConfig*>(this));
+  }
   StreamDesc m_desc;
   int* m_alive;
 };
 
 // A file profile made of the given streams; GetStream fails at `failAt`.
-class FakeProfile final : public IWMProfile {
+class FakeProfile final : public testsupport::FakeCom<IWMProfile> {
  public:
   explicit FakeProfile(std::vector<StreamDesc> descs) : streams(std::move(descs)) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(IWMProfile))) return E_NOINTERFACE;
-    *ppv = static_cast<IWMProfile*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
   STDMETHODIMP GetVersion(WMT_VERSION*) override { return E_NOTIMPL; }
   STDMETHODIMP GetName(WCHAR*, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP SetName(const WCHAR*) override { return E_NOTIMPL; }
@@ -189,8 +164,7 @@ class FakeProfile final : public IWMProfile {
   int alive = 0;  // stream objects not yet released
 
  private:
-  ~FakeProfile() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override { return testsupport::Primary(riid, __uuidof(IWMProfile), static_cast<IWMProfile*>(this)); }
 };
 
 // A reader that examines the given profile.
@@ -317,17 +291,9 @@ TEST(SyncFrameReaderSize, PictureSizeInBytesFromTheFormat) {
 }
 
 // A decoded sample.
-class FakeBuffer final : public INSSBuffer {
+class FakeBuffer final : public testsupport::FakeCom<INSSBuffer> {
  public:
   explicit FakeBuffer(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(INSSBuffer))) return E_NOINTERFACE;
-    *ppv = static_cast<INSSBuffer*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
   STDMETHODIMP GetLength(DWORD*) override { return E_NOTIMPL; }  // as Wine's
   STDMETHODIMP SetLength(DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP GetMaxLength(DWORD*) override { return E_NOTIMPL; }
@@ -339,27 +305,16 @@ class FakeBuffer final : public INSSBuffer {
   }
 
  private:
-  ~FakeBuffer() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override { return testsupport::Primary(riid, __uuidof(INSSBuffer), static_cast<INSSBuffer*>(this)); }
   std::vector<BYTE> m_bytes;
 };
 
 // A synchronous reader of a file with the given profile whose video stream yields `pictures`.
 // It keeps what it was asked to do.
-class FakeSyncReader final : public IWMSyncReader {
+class FakeSyncReader final : public testsupport::FakeCom<IWMSyncReader> {
  public:
   FakeSyncReader(std::vector<StreamDesc> streams, std::vector<std::vector<BYTE>> pictures)
       : m_profile(new FakeProfile(std::move(streams))), m_pictures(std::move(pictures)) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, __uuidof(IWMProfile))) return m_profile->QueryInterface(riid, ppv);
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(IWMSyncReader))) return E_NOINTERFACE;
-    *ppv = static_cast<IWMSyncReader*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
-  LONG Refs() const { return m_refs; }
   STDMETHODIMP Open(const WCHAR* name) override { return fileName = name, S_OK; }
   STDMETHODIMP Close() override { return E_NOTIMPL; }
   STDMETHODIMP SetRange(QWORD, LONGLONG) override { return S_OK; }
@@ -401,8 +356,11 @@ class FakeSyncReader final : public IWMSyncReader {
   std::vector<WORD> readStreams;
 
  private:
-  ~FakeSyncReader() = default;
-  LONG m_refs = 1;
+  // The reader answers for its file's profile, as the runtime's does.
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, __uuidof(IWMProfile))) return static_cast<IWMProfile*>(m_profile.Get());
+    return testsupport::Primary(riid, __uuidof(IWMSyncReader), static_cast<IWMSyncReader*>(this));
+  }
   ComPtr<FakeProfile> m_profile;
   std::vector<std::vector<BYTE>> m_pictures;
   size_t m_next = 0;

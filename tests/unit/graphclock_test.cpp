@@ -10,6 +10,7 @@
 #include <wrl/client.h>
 
 #include "media/graphclock.h"
+#include "support/fake_com.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -18,22 +19,8 @@ namespace {
 
 // A clock that records its advises and answers them (or not) from a thread of its own, as a
 // clock's notification thread does.
-class ScriptedClock final : public IReferenceClock {
+class ScriptedClock final : public testsupport::FakeCom<IReferenceClock> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IReferenceClock)) return E_NOINTERFACE;
-    *ppv = static_cast<IReferenceClock*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
   STDMETHODIMP GetTime(REFERENCE_TIME* time) override {
     if (!time) return E_POINTER;
     *time = kNow;
@@ -64,7 +51,6 @@ class ScriptedClock final : public IReferenceClock {
   REFERENCE_TIME adviseBase = -1;
   REFERENCE_TIME adviseStream = -1;
   std::vector<DWORD_PTR> unadvised;
-  LONG m_refs = 1;
 
   void JoinAnswerer() {
     if (!m_answerer) return;
@@ -74,7 +60,10 @@ class ScriptedClock final : public IReferenceClock {
   }
 
  private:
-  ~ScriptedClock() { JoinAnswerer(); }
+  ~ScriptedClock() override { JoinAnswerer(); }
+  void* Find(REFIID riid) override {
+    return testsupport::Primary(riid, IID_IReferenceClock, static_cast<IReferenceClock*>(this));
+  }
   static DWORD WINAPI Answer(void* self) {
     ScriptedClock* clock = static_cast<ScriptedClock*>(self);
     Sleep(static_cast<DWORD>(clock->answerAfterMs));

@@ -10,21 +10,13 @@
 #include <vector>
 
 #include "com_fakes.h"
-#include "unit/capturegraph_access.h"
+#include "support/free_spy.h"
+#include "capturegraph_access.h"
 
 namespace zelvora {
 namespace {
 
 using fakes::ComPtr;
-
-// Reference counting of the test's heap objects (they start with one reference in m_refs).
-#define PAGES_TEST_REFCOUNT()                                                        \
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
-  STDMETHODIMP_(ULONG) Release() override {                                        \
-    LONG refs = InterlockedDecrement(&m_refs);                                     \
-    if (refs == 0) delete this;                                                    \
-    return static_cast<ULONG>(refs);                                               \
-  }
 
 // {3F0E7C2A-5B7D-4C55-9E27-0B0C5D8E4A11}: a page class registered by the test for its process.
 const CLSID CLSID_TestPage = {0x3f0e7c2a, 0x5b7d, 0x4c55, {0x9e, 0x27, 0x0b, 0x0c, 0x5d, 0x8e, 0x4a, 0x11}};
@@ -36,17 +28,8 @@ struct PageLog {
 };
 PageLog g_pages;
 
-class TestPage : public IPropertyPage {
+class TestPage final : public fakes::FakeCom<IPropertyPage> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyPage)) return E_NOINTERFACE;
-    *ppv = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  PAGES_TEST_REFCOUNT()
   STDMETHODIMP SetPageSite(IPropertyPageSite*) override { return S_OK; }
   STDMETHODIMP Activate(HWND, LPCRECT, BOOL) override { return E_FAIL; }
   STDMETHODIMP Deactivate() override { return S_OK; }
@@ -72,8 +55,7 @@ class TestPage : public IPropertyPage {
   STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
 
  private:
-  virtual ~TestPage() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override { return fakes::Primary(riid, IID_IPropertyPage, static_cast<IPropertyPage*>(this)); }
 };
 
 class TestPageFactory : public IClassFactory {
@@ -98,65 +80,11 @@ class TestPageFactory : public IClassFactory {
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
-// Remembers the blocks freed through the task allocator while it is registered.
-class FreeSpy : public IMallocSpy {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy)) return E_NOINTERFACE;
-    *ppv = static_cast<IMallocSpy*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-  STDMETHODIMP_(void*) PostAlloc(void* p) override { return p; }
-  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override {
-    if (p) freed.push_back(p);
-    return p;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T size, void** out, BOOL) override {
-    *out = p;
-    return size;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int result) override { return result; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-  bool Freed(void* p) const {
-    for (void* f : freed)
-      if (f == p) return true;
-    return false;
-  }
-  std::vector<void*> freed;
-};
-
 // A device filter whose pages the test controls; without pages it offers no ISpecifyPropertyPages.
-class PagedFilter : public fakes::FakeFilterBase, public ISpecifyPropertyPages {
+class PagedFilter final : public fakes::FakeFilter<ISpecifyPropertyPages> {
  public:
   PagedFilter(bool offersPages, HRESULT getPagesResult, ULONG pageCount)
-      : FakeFilterBase(GUID_NULL), m_offersPages(offersPages), m_result(getPagesResult), m_count(pageCount) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) ||
-        IsEqualIID(riid, IID_IPersist)) {
-      *ppv = static_cast<IBaseFilter*>(this);
-    } else if (m_offersPages && IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
-      *ppv = static_cast<ISpecifyPropertyPages*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  PAGES_TEST_REFCOUNT()
+      : FakeFilter(GUID_NULL), m_offersPages(offersPages), m_result(getPagesResult), m_count(pageCount) {}
   STDMETHODIMP GetPages(CAUUID* pages) override {
     ++getPagesCalls;
     if (!pages) return E_POINTER;
@@ -167,11 +95,15 @@ class PagedFilter : public fakes::FakeFilterBase, public ISpecifyPropertyPages {
     list = pages->pElems;
     return m_result;
   }
-  LONG Refs() const { return m_refs; }
   int getPagesCalls = 0;
   void* list = nullptr;
 
  private:
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, IID_ISpecifyPropertyPages))
+      return m_offersPages ? static_cast<ISpecifyPropertyPages*>(this) : nullptr;
+    return FakeFilter::Find(riid);
+  }
   bool m_offersPages;
   HRESULT m_result;
   ULONG m_count;
@@ -195,7 +127,7 @@ class PropertyPages : public testing::Test {
   static void Hold(ComPtr<IBaseFilter>& field, PagedFilter* filter) { field = static_cast<IBaseFilter*>(filter); }
 
   TestPageFactory m_factory;
-  FreeSpy m_spy;
+  testsupport::FreeSpy m_spy;
   DWORD m_cookie = 0;
 };
 
@@ -268,7 +200,6 @@ TEST_F(PropertyPages, FiltersWithoutUsablePagesGiveSOkAndShowNothing) {
   }
 }
 
-#undef PAGES_TEST_REFCOUNT
 
 }  // namespace
 }  // namespace zelvora

@@ -21,107 +21,12 @@ namespace recfake {
 
 using Microsoft::WRL::ComPtr;
 
-#define RECFAKE_REFCOUNT()                                                        \
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
-  STDMETHODIMP_(ULONG) Release() override {                                     \
-    LONG refs = InterlockedDecrement(&m_refs);                                  \
-    if (refs == 0) delete this;                                                 \
-    return static_cast<ULONG>(refs);                                            \
-  }
-
-// IPin parts shared by both directions.
-class PinBase : public IPin {
- public:
-  PinBase(IBaseFilter* owner, const wchar_t* name, PIN_DIRECTION direction, const GUID& major)
-      : m_owner(owner), m_name(name), m_direction(direction), m_major(major) {}
-  virtual ~PinBase() = default;
-
-  STDMETHODIMP Disconnect() override {
-    if (!peer) return S_FALSE;
-    peer.Reset();
-    return S_OK;
-  }
-  STDMETHODIMP ConnectedTo(IPin** pin) override {
-    if (!pin) return E_POINTER;
-    *pin = peer.Get();
-    if (!peer) return VFW_E_NOT_CONNECTED;
-    peer->AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override {
-    if (!mt) return E_POINTER;
-    ZeroMemory(mt, sizeof(*mt));
-    if (!peer) return VFW_E_NOT_CONNECTED;
-    mt->majortype = m_major;
-    return S_OK;
-  }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
-    if (!info) return E_POINTER;
-    info->pFilter = m_owner;
-    if (m_owner) m_owner->AddRef();
-    info->dir = m_direction;
-    lstrcpynW(info->achName, m_name.c_str(), MAX_PIN_NAME);
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
-    if (!direction) return E_POINTER;
-    *direction = m_direction;
-    return S_OK;
-  }
-  STDMETHODIMP QueryId(LPWSTR* id) override {
-    if (!id) return E_POINTER;
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc((m_name.size() + 1) * sizeof(WCHAR)));
-    lstrcpyW(*id, m_name.c_str());
-    return S_OK;
-  }
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
-    return mt && IsEqualGUID(mt->majortype, m_major) ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override {
-    if (!out) return E_POINTER;
-    *out = new fakes::FakeEnumMediaTypes(&types);
-    return S_OK;
-  }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return S_OK; }
-  STDMETHODIMP BeginFlush() override { return S_OK; }
-  STDMETHODIMP EndFlush() override { return S_OK; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
-
-  ComPtr<IPin> peer;
-  fakes::MediaTypeList types;  // what EnumMediaTypes offers
-
- protected:
-  IBaseFilter* m_owner;  // not counted: the filter owns its pins
-  std::wstring m_name;
-  PIN_DIRECTION m_direction;
-  GUID m_major;
-  LONG m_refs = 1;
-};
-
 // An input that accepts one major type (GUID_NULL: none) and may be a mixer input. It takes
 // samples (IMemInputPin: the platform's output pins connect only to such inputs) and counts them.
-class InputPin final : public PinBase, public IMemInputPin, public IAMAudioInputMixer {
+class InputPin final : public fakes::FakePin<IMemInputPin, IAMAudioInputMixer> {
  public:
   InputPin(IBaseFilter* owner, const wchar_t* name, const GUID& accepts, bool mixerInput)
-      : PinBase(owner, name, PINDIR_INPUT, accepts), m_mixerInput(mixerInput) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin)) {
-      *ppv = static_cast<IPin*>(this);
-    } else if (IsEqualIID(riid, IID_IMemInputPin)) {
-      *ppv = static_cast<IMemInputPin*>(this);
-    } else if (IsEqualIID(riid, IID_IAMAudioInputMixer) && m_mixerInput) {
-      *ppv = static_cast<IAMAudioInputMixer*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  RECFAKE_REFCOUNT()
+      : FakePin(owner, name, PINDIR_INPUT, accepts), m_mixerInput(mixerInput) {}
 
   STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
@@ -171,31 +76,21 @@ class InputPin final : public PinBase, public IMemInputPin, public IAMAudioInput
   int levelCalls = 0;
 
  private:
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, IID_IMemInputPin)) return static_cast<IMemInputPin*>(this);
+    if (IsEqualIID(riid, IID_IAMAudioInputMixer)) return m_mixerInput ? static_cast<IAMAudioInputMixer*>(this) : nullptr;
+    return FakePin::Find(riid);
+  }
   bool m_mixerInput;
 };
 
 // An output of one pin category and one media type that connects straight to an input.
-class OutputPin final : public PinBase, public IKsPropertySet {
+class OutputPin final : public fakes::FakePin<> {
  public:
   OutputPin(IBaseFilter* owner, const wchar_t* name, const GUID& category, const GUID& major, const GUID& subtype)
-      : PinBase(owner, name, PINDIR_OUTPUT, major), m_category(category), m_subtype(subtype) {
+      : FakePin(owner, name, PINDIR_OUTPUT, major, &category), m_subtype(subtype) {
     types.types.push_back({major, subtype});
   }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin)) {
-      *ppv = static_cast<IPin*>(this);
-    } else if (IsEqualIID(riid, IID_IKsPropertySet)) {
-      *ppv = static_cast<IKsPropertySet*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  RECFAKE_REFCOUNT()
 
   STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) override {
     if (!receiver) return E_POINTER;
@@ -214,42 +109,14 @@ class OutputPin final : public PinBase, public IKsPropertySet {
   }
   STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
 
-  // IKsPropertySet: the pin category.
-  STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override {
-    if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return fakes::kPropSetUnsupported;
-    if (!data || size < sizeof(GUID)) return E_UNEXPECTED;
-    *static_cast<GUID*>(data) = m_category;
-    if (returned) *returned = sizeof(GUID);
-    return S_OK;
-  }
-  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override {
-    if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return fakes::kPropSetUnsupported;
-    if (support) *support = 1;
-    return S_OK;
-  }
-
  private:
-  GUID m_category;
   GUID m_subtype;
 };
 
 // A filter with the pins a test gives it.
-class Filter final : public fakes::FakeFilterBase {
+class Filter final : public fakes::FakeFilter<> {
  public:
-  explicit Filter(const CLSID& clsid) : FakeFilterBase(clsid) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) ||
-        IsEqualIID(riid, IID_IPersist)) {
-      *ppv = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  RECFAKE_REFCOUNT()
+  explicit Filter(const CLSID& clsid) : FakeFilter(clsid) {}
 
   template <typename Pin>
   Pin* Add(Pin* pin) {
@@ -258,14 +125,12 @@ class Filter final : public fakes::FakeFilterBase {
     return pin;
   }
 
- protected:
+ private:
   std::vector<IPin*> Pins() override {
     std::vector<IPin*> pins;
     for (auto& pin : m_pins) pins.push_back(pin.Get());
     return pins;
   }
-
- private:
   ~Filter() override {
     for (auto& pin : m_pins) pin->Disconnect();
   }
@@ -310,9 +175,9 @@ struct WriterRecord {
   std::vector<std::vector<recfake::InputPin*>> inputs;  // per writer created
 };
 
-class Writer final : public fakes::FakeFilterBase, public IFileSinkFilter, public IConfigAsfWriter {
+class Writer final : public fakes::FakeFilter<IFileSinkFilter, IConfigAsfWriter> {
  public:
-  explicit Writer(WriterRecord* record) : FakeFilterBase(CLSID_WMAsfWriter), m_record(record) {
+  explicit Writer(WriterRecord* record) : FakeFilter(CLSID_WMAsfWriter), m_record(record) {
     ++record->created;
     ++record->alive;
     InputPin* video = new InputPin(this, L"Video Input 01", MEDIATYPE_Video, false);
@@ -322,24 +187,6 @@ class Writer final : public fakes::FakeFilterBase, public IFileSinkFilter, publi
     *m_pins[1].GetAddressOf() = static_cast<IPin*>(audio);
     record->inputs.push_back({video, audio});
   }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) || IsEqualIID(riid, IID_IMediaFilter) ||
-        IsEqualIID(riid, IID_IPersist)) {
-      *ppv = static_cast<IBaseFilter*>(this);
-    } else if (IsEqualIID(riid, IID_IFileSinkFilter)) {
-      *ppv = static_cast<IFileSinkFilter*>(this);
-    } else if (IsEqualIID(riid, IID_IConfigAsfWriter) && m_record->offerConfig) {
-      *ppv = static_cast<IConfigAsfWriter*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  RECFAKE_REFCOUNT()
-
   // IFileSinkFilter
   STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override {
     if (!name) return E_POINTER;
@@ -369,10 +216,13 @@ class Writer final : public fakes::FakeFilterBase, public IFileSinkFilter, publi
   STDMETHODIMP SetIndexMode(BOOL) override { return S_OK; }
   STDMETHODIMP GetIndexMode(BOOL*) override { return E_NOTIMPL; }
 
- protected:
-  std::vector<IPin*> Pins() override { return {m_pins[0].Get(), m_pins[1].Get()}; }
-
  private:
+  std::vector<IPin*> Pins() override { return {m_pins[0].Get(), m_pins[1].Get()}; }
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, IID_IFileSinkFilter)) return static_cast<IFileSinkFilter*>(this);
+    if (IsEqualIID(riid, IID_IConfigAsfWriter)) return m_record->offerConfig ? static_cast<IConfigAsfWriter*>(this) : nullptr;
+    return FakeFilter::Find(riid);
+  }
   ~Writer() override {
     for (auto& pin : m_pins) pin->Disconnect();
     --m_record->alive;
@@ -380,8 +230,6 @@ class Writer final : public fakes::FakeFilterBase, public IFileSinkFilter, publi
   WriterRecord* m_record;
   std::vector<ComPtr<IPin>> m_pins;
 };
-
-#undef RECFAKE_REFCOUNT
 
 // An audio mixer: destination 0 with the given source lines.
 class Mixer final : public zelvora::AudioMixerApi {

@@ -29,6 +29,15 @@ class ProfileTest : public ::testing::Test {
   HRESULT Build(BOOL audio, int width = 320, int height = 240) {
     return Access(*graph).BuildRecordingProfile(audio, width, height);
   }
+  // Builds once with `field` of the runtime set to `value`, then puts the field back.
+  template <typename T>
+  HRESULT BuildWith(T& field, T value, BOOL audio) {
+    const T kept = field;
+    field = value;
+    const HRESULT hr = Build(audio);
+    field = kept;
+    return hr;
+  }
   const VIDEOINFOHEADER& Header(const wmfake::StreamState& stream) {
     return *reinterpret_cast<const VIDEOINFOHEADER*>(stream.mediaType.block.data());
   }
@@ -195,44 +204,17 @@ TEST_F(ProfileTest, NoWmv3CodecOrNoFittingAudioFormatFailsWithEFail) {
 TEST_F(ProfileTest, EveryFailingStepEndsTheBuildWithItsCodeAndNothingLeaks) {
   wmfake::AddStandardCodecs(runtime);
   const HRESULT kFailure = 0x80041234;
-
-  runtime.createManagerResult = kFailure;
-  EXPECT_EQ(kFailure, Build(TRUE));
-  runtime.createManagerResult = S_OK;
-
-  runtime.createProfileResult = kFailure;
-  EXPECT_EQ(kFailure, Build(TRUE));
-  runtime.createProfileResult = S_OK;
-
-  runtime.setMediaTypeResult = kFailure;
-  EXPECT_EQ(kFailure, Build(FALSE));
+  EXPECT_EQ(kFailure, BuildWith(runtime.createManagerResult, kFailure, TRUE));
+  EXPECT_EQ(kFailure, BuildWith(runtime.createProfileResult, kFailure, TRUE));
+  EXPECT_EQ(kFailure, BuildWith(runtime.setMediaTypeResult, kFailure, FALSE));
   EXPECT_EQ(0, runtime.CountCalls("AddStream"));
-  runtime.setMediaTypeResult = S_OK;
-
-  runtime.addStreamResult = kFailure;
-  EXPECT_EQ(kFailure, Build(TRUE));
+  EXPECT_EQ(kFailure, BuildWith(runtime.addStreamResult, kFailure, TRUE));
   EXPECT_EQ(0, runtime.CountCalls("CreateNewStream audio"));
-  runtime.addStreamResult = S_OK;
-
-  runtime.offerProfile3 = false;
-  EXPECT_EQ(E_NOINTERFACE, Build(TRUE));
-  runtime.offerProfile3 = true;
-
-  runtime.setPrioritizationResult = kFailure;
-  EXPECT_EQ(kFailure, Build(TRUE));
-  runtime.setPrioritizationResult = S_OK;
-
-  runtime.offerCodecInfo = false;
-  EXPECT_EQ(E_FAIL, Build(FALSE));
-  runtime.offerCodecInfo = true;
-
-  runtime.codecInfoCountResult = kFailure;  // no codecs then
-  EXPECT_EQ(E_FAIL, Build(FALSE));
-  runtime.codecInfoCountResult = S_OK;
-
-  runtime.videoCodecs[0].formatCountResult = kFailure;  // stops the search
-  EXPECT_EQ(E_FAIL, Build(FALSE));
-  runtime.videoCodecs[0].formatCountResult = S_OK;
+  EXPECT_EQ(E_NOINTERFACE, BuildWith(runtime.offerProfile3, false, TRUE));
+  EXPECT_EQ(kFailure, BuildWith(runtime.setPrioritizationResult, kFailure, TRUE));
+  EXPECT_EQ(E_FAIL, BuildWith(runtime.offerCodecInfo, false, FALSE));
+  EXPECT_EQ(E_FAIL, BuildWith(runtime.codecInfoCountResult, kFailure, FALSE));  // no codecs then
+  EXPECT_EQ(E_FAIL, BuildWith(runtime.videoCodecs[0].formatCountResult, kFailure, FALSE));  // stops the search
 
   // Every manager made (all but the first request) was released again.
   EXPECT_EQ(runtime.CountCalls("CreateProfileManager") - 1, runtime.CountCalls("manager released"));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "media/wmprofile.h"
+#include "support/fake_com.h"
 
 namespace wmfake {
 
@@ -156,14 +157,6 @@ class Runtime final : public zelvora::WmRuntime {
 // ---------------------------------------------------------------------------------------------
 // Objects. Each one counts itself in the runtime.
 
-#define WMFAKE_REFCOUNT()                                                         \
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
-  STDMETHODIMP_(ULONG) Release() override {                                     \
-    LONG refs = InterlockedDecrement(&m_refs);                                  \
-    if (refs == 0) delete this;                                                 \
-    return static_cast<ULONG>(refs);                                            \
-  }
-
 class Counted {
  public:
   explicit Counted(Runtime* runtime) : m_runtime(runtime) {
@@ -174,18 +167,13 @@ class Counted {
 
  protected:
   Runtime* m_runtime;
-  LONG m_refs = 1;
 };
 
-template <typename T>
-HRESULT Answer(T* self, void** ppv) {
-  *ppv = self;
-  self->AddRef();
-  return S_OK;
-}
+using testsupport::FakeCom;
+using testsupport::Primary;
 
 // A stream configuration: a codec format (fixed media type) or a stream of a profile.
-class Stream final : public Counted, public IWMStreamConfig, public IWMVideoMediaProps, public IWMPropertyVault {
+class Stream final : public Counted, public FakeCom<IWMStreamConfig, IWMVideoMediaProps, IWMPropertyVault> {
  public:
   Stream(Runtime* runtime, const GUID& type, const MediaType* format) : Counted(runtime) {
     state.streamType = type;
@@ -195,24 +183,15 @@ class Stream final : public Counted, public IWMStreamConfig, public IWMVideoMedi
     }
   }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamConfig)))
-      return Answer(static_cast<IWMStreamConfig*>(this), ppv);
-    if (IsEqualIID(riid, __uuidof(IWMMediaProps))) return Answer(static_cast<IWMMediaProps*>(this), ppv);
-    if (IsEqualIID(riid, __uuidof(IWMVideoMediaProps)) && m_runtime->offerVideoProps &&
-        IsEqualGUID(state.streamType, zelvora::kWmMediaTypeVideo))
-      return Answer(static_cast<IWMVideoMediaProps*>(this), ppv);
-    if (IsEqualIID(riid, __uuidof(IWMPropertyVault)) && m_runtime->offerVault)
-      return Answer(static_cast<IWMPropertyVault*>(this), ppv);
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, __uuidof(IWMMediaProps))) return static_cast<IWMMediaProps*>(this);
+    if (IsEqualIID(riid, __uuidof(IWMVideoMediaProps)))
+      return m_runtime->offerVideoProps && IsEqualGUID(state.streamType, zelvora::kWmMediaTypeVideo)
+                 ? static_cast<IWMVideoMediaProps*>(this)
+                 : nullptr;
+    if (IsEqualIID(riid, __uuidof(IWMPropertyVault)))
+      return m_runtime->offerVault ? static_cast<IWMPropertyVault*>(this) : nullptr;
+    return Primary(riid, __uuidof(IWMStreamConfig), static_cast<IWMStreamConfig*>(this));
   }
 
   // IWMStreamConfig
@@ -298,17 +277,12 @@ class Stream final : public Counted, public IWMStreamConfig, public IWMVideoMedi
   StreamState state;
 };
 
-class Prioritization final : public Counted, public IWMStreamPrioritization {
+class Prioritization final : public Counted, public FakeCom<IWMStreamPrioritization> {
  public:
   using Counted::Counted;
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMStreamPrioritization)))
-      return Answer(static_cast<IWMStreamPrioritization*>(this), ppv);
-    return E_NOINTERFACE;
+  void* Find(REFIID riid) override {
+    return Primary(riid, __uuidof(IWMStreamPrioritization), static_cast<IWMStreamPrioritization*>(this));
   }
-  WMFAKE_REFCOUNT()
   STDMETHODIMP GetPriorityRecords(WM_STREAM_PRIORITY_RECORD*, WORD*) override { return E_NOTIMPL; }
   // Read as the runtime reads them: 6-byte records.
   STDMETHODIMP SetPriorityRecords(WM_STREAM_PRIORITY_RECORD* array, WORD count) override {
@@ -321,24 +295,18 @@ class Prioritization final : public Counted, public IWMStreamPrioritization {
   std::vector<zelvora::StreamPriorityRecord> records;
 };
 
-class Profile final : public Counted, public IWMProfile3 {
+class Profile final : public Counted, public FakeCom<IWMProfile3> {
  public:
   Profile(Runtime* runtime, ProfileState* profileState) : Counted(runtime), state(profileState) {}
   ~Profile() override {
     state->alive = false;
     m_runtime->Log("profile " + std::to_string(state->id) + " released");
   }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMProfile)))
-      return Answer(static_cast<IWMProfile*>(this), ppv);
-    if (m_runtime->offerProfile3 &&
-        (IsEqualIID(riid, __uuidof(IWMProfile2)) || IsEqualIID(riid, __uuidof(IWMProfile3))))
-      return Answer(static_cast<IWMProfile3*>(this), ppv);
-    return E_NOINTERFACE;
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, __uuidof(IWMProfile2)) || IsEqualIID(riid, __uuidof(IWMProfile3)))
+      return m_runtime->offerProfile3 ? static_cast<IWMProfile3*>(this) : nullptr;
+    return Primary(riid, __uuidof(IWMProfile), static_cast<IWMProfile*>(this));
   }
-  WMFAKE_REFCOUNT()
 
   // IWMProfile
   STDMETHODIMP GetVersion(WMT_VERSION* version) override { return *version = state->version, S_OK; }
@@ -402,24 +370,14 @@ class Profile final : public Counted, public IWMProfile3 {
   ProfileState* state;
 };
 
-class Manager final : public Counted, public IWMProfileManager, public IWMCodecInfo {
+class Manager final : public Counted, public FakeCom<IWMProfileManager, IWMCodecInfo> {
  public:
   using Counted::Counted;
   ~Manager() override { m_runtime->Log("manager released"); }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(IWMProfileManager)))
-      return Answer(static_cast<IWMProfileManager*>(this), ppv);
-    if (IsEqualIID(riid, __uuidof(IWMCodecInfo)) && m_runtime->offerCodecInfo)
-      return Answer(static_cast<IWMCodecInfo*>(this), ppv);
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
+  void* Find(REFIID riid) override {
+    if (IsEqualIID(riid, __uuidof(IWMCodecInfo)))
+      return m_runtime->offerCodecInfo ? static_cast<IWMCodecInfo*>(this) : nullptr;
+    return Primary(riid, __uuidof(IWMProfileManager), static_cast<IWMProfileManager*>(this));
   }
 
   // IWMProfileManager
@@ -487,7 +445,6 @@ inline HRESULT Runtime::CreateProfileManager(IWMProfileManager** manager) {
   return S_OK;
 }
 
-#undef WMFAKE_REFCOUNT
 
 // A runtime with one WMV3 codec (after an older video codec) and one audio codec whose formats
 // include the wanted one.

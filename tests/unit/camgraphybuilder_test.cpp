@@ -1,4 +1,4 @@
-// Media type records given back, the MPEG-2 test of a pin, and the capture builder object.
+// The capture builder object: the MPEG-2 test of a pin, output files, a missing platform builder.
 #include <windows.h>
 #include <objidl.h>
 #include <vfwmsgs.h>
@@ -12,97 +12,12 @@
 
 #include "com_fakes.h"
 #include "media/camgraphybuilder.h"
-#include "media/camutilifun.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace fakes;
 
 namespace zelvora {
 namespace {
-
-// Watches the task allocator: records every block that is freed while it is registered.
-class FreeSpy : public IMallocSpy {
- public:
-  FreeSpy() { registered = SUCCEEDED(CoRegisterMallocSpy(this)); }
-  ~FreeSpy() {
-    if (registered) CoRevokeMallocSpy();
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy)) return E_NOINTERFACE;
-    *ppv = static_cast<IMallocSpy*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T cb) override { return cb; }
-  STDMETHODIMP_(void*) PostAlloc(void* p) override { return p; }
-  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override {
-    if (p) freed.push_back(p);
-    return p;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T cb, void** out, BOOL) override {
-    *out = p;
-    return cb;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T cb, BOOL) override { return cb; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-  int TimesFreed(void* p) const { return static_cast<int>(std::count(freed.begin(), freed.end(), p)); }
-
-  bool registered = false;
-  std::vector<void*> freed;
-};
-
-using DeleteFn = void (*)(AM_MEDIA_TYPE*);
-void FreeRoutine(AM_MEDIA_TYPE* mt) { DeleteMediaTypeRecord(mt); }
-void UtilityObject(AM_MEDIA_TYPE* mt) { MediaUtility().DeleteMediaTypeRecord(mt); }
-
-class MediaTypeRecordTest : public testing::TestWithParam<DeleteFn> {};
-
-TEST_P(MediaTypeRecordTest, FreesBlockAndRecordAndReleasesPUnkOnce) {
-  ReleaseCounter unk;
-  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 88, &unk);
-  void* block = mt->pbFormat;
-  FreeSpy spy;
-  ASSERT_TRUE(spy.registered);
-  GetParam()(mt);
-  EXPECT_EQ(1, spy.TimesFreed(mt));
-  EXPECT_EQ(1, spy.TimesFreed(block));
-  EXPECT_EQ(2u, spy.freed.size());
-  EXPECT_EQ(1, unk.releases);
-}
-
-TEST_P(MediaTypeRecordTest, LeavesTheFormatPointerAloneWhenItsLengthIsZero) {
-  // pbFormat points at a block the record does not own: only the record itself goes.
-  void* notOwned = CoTaskMemAlloc(16);
-  AM_MEDIA_TYPE* mt = NewMediaTypeRecord(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_None, 0, nullptr);
-  mt->pbFormat = static_cast<BYTE*>(notOwned);
-  {
-    FreeSpy spy;
-    ASSERT_TRUE(spy.registered);
-    GetParam()(mt);
-    EXPECT_EQ(1, spy.TimesFreed(mt));
-    EXPECT_EQ(0, spy.TimesFreed(notOwned));
-    EXPECT_EQ(1u, spy.freed.size());
-  }
-  CoTaskMemFree(notOwned);
-}
-
-TEST_P(MediaTypeRecordTest, NullRecordIsIgnored) {
-  FreeSpy spy;
-  GetParam()(nullptr);
-  EXPECT_TRUE(spy.freed.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(BothEntries, MediaTypeRecordTest, testing::Values(&FreeRoutine, &UtilityObject));
 
 // ---- MPEG-2 detection ----
 
@@ -119,11 +34,11 @@ TEST_P(Mpeg2Test, ReadsInOrderAndFreesEveryRecordOnce) {
   ComPtr<FakeCaptureFilter> filter;
   filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
   FakeCapturePin* pin = filter->Pin();
-  pin->mediaTypes.types = c.types;
+  pin->types.types = c.types;
   CaptureBuilder builder;
   EXPECT_EQ(c.expected, builder.HasMpeg2MediaType(pin));
-  EXPECT_EQ(c.readUpTo, pin->mediaTypes.handedOut);
-  EXPECT_EQ(pin->mediaTypes.handedOut, pin->mediaTypes.records.releases);
+  EXPECT_EQ(c.readUpTo, pin->types.handedOut);
+  EXPECT_EQ(pin->types.handedOut, pin->types.records.releases);
 }
 
 const GUID kMpeg2Video = MEDIASUBTYPE_MPEG2_VIDEO;
@@ -152,8 +67,8 @@ TEST(Mpeg2, NoPinOrNoListIsFalse) {
   EXPECT_FALSE(builder.HasMpeg2MediaType(nullptr));
   ComPtr<FakeCaptureFilter> filter;
   filter.Attach(new FakeCaptureFilter(CLSID_NULL, PIN_CATEGORY_CAPTURE, {}));
-  filter->Pin()->mediaTypes.types = {{MEDIATYPE_Video, kMpeg2Video}};
-  filter->Pin()->mediaTypes.enumResult = E_OUTOFMEMORY;
+  filter->Pin()->types.types = {{MEDIATYPE_Video, kMpeg2Video}};
+  filter->Pin()->types.enumResult = E_OUTOFMEMORY;
   EXPECT_FALSE(builder.HasMpeg2MediaType(filter->Pin()));
 }
 
@@ -195,21 +110,8 @@ TEST(CaptureBuilderMissing, EveryOperationReportsTheCreationFailure) {
 
 // A platform builder that keeps the graph it is given and answers SetOutputFileName as the test
 // says: E_NOTIMPL as Wine's does, another failure, or a success with a writer of its own.
-class OutputBuilder final : public ICaptureGraphBuilder2 {
+class OutputBuilder final : public FakeCom<ICaptureGraphBuilder2> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ICaptureGraphBuilder2)) return E_NOINTERFACE;
-    *ppv = static_cast<ICaptureGraphBuilder2*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
-  }
   STDMETHODIMP SetOutputFileName(const GUID* type, LPCOLESTR file, IBaseFilter** filter,
                                  IFileSinkFilter** sink) override {
     ++calls;
@@ -245,8 +147,9 @@ class OutputBuilder final : public ICaptureGraphBuilder2 {
   FakeWriter::Record writers;  // the platform's own
 
  private:
-  ~OutputBuilder() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override {
+    return Primary(riid, IID_ICaptureGraphBuilder2, static_cast<ICaptureGraphBuilder2*>(this));
+  }
   ComPtr<IGraphBuilder> m_graph;
 };
 

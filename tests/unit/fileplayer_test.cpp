@@ -268,49 +268,26 @@ struct StandInGraph {
   FakeEventQueue events;
 };
 
-// Reference counting of the heap stand-ins below (start with one reference).
-#define HEAP_REFCOUNT()                                                            \
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); } \
-  STDMETHODIMP_(ULONG) Release() override {                                        \
-    LONG refs = InterlockedDecrement(&m_refs);                                     \
-    if (refs == 0) delete this;                                                    \
-    return static_cast<ULONG>(refs);                                               \
-  }
-
 // An output pin of a stand-in reader whose answers a test chooses.
-class FakeReaderPin final : public IPin {
+class FakeReaderPin final : public fakes::FakePin<> {
  public:
-  FakeReaderPin(const wchar_t* pinId, HRESULT idResult) : id(pinId), queryIdResult(idResult) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPin)) return E_NOINTERFACE;
-    *ppv = static_cast<IPin*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
+  FakeReaderPin(const wchar_t* pinId, HRESULT idResult)
+      : FakePin(nullptr, pinId, PINDIR_OUTPUT, GUID_NULL), id(pinId), queryIdResult(idResult) {}
   STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override {
     ++connects;
     return connectResult;
   }
-  STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP Disconnect() override { return S_FALSE; }
   STDMETHODIMP ConnectedTo(IPin** pin) override {
     ++asked;
     *pin = nullptr;
     return VFW_E_NOT_CONNECTED;
   }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
   STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
     if (!owner) return E_NOTIMPL;
     info->pFilter = owner;
     owner->AddRef();
     info->dir = PINDIR_OUTPUT;
     lstrcpynW(info->achName, id.c_str(), MAX_PIN_NAME);
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_OUTPUT;
     return S_OK;
   }
   STDMETHODIMP QueryId(LPWSTR* out) override {
@@ -326,11 +303,6 @@ class FakeReaderPin final : public IPin {
     *out = new fakes::FakeEnumMediaTypes(&noTypes);
     return S_OK;
   }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return S_OK; }
-  STDMETHODIMP BeginFlush() override { return S_OK; }
-  STDMETHODIMP EndFlush() override { return S_OK; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
   std::wstring id;
   HRESULT queryIdResult;
@@ -345,24 +317,16 @@ class FakeReaderPin final : public IPin {
   int connects = 0;
 
  private:
-  ~FakeReaderPin() = default;
-  LONG m_refs = 1;
+  void* Find(REFIID riid) override { return fakes::Primary(riid, IID_IPin, static_cast<IPin*>(this)); }
 };
 
-class FakeReaderFilter final : public fakes::FakeFilterBase {
+class FakeReaderFilter final : public fakes::FakeFilter<> {
  public:
-  FakeReaderFilter() : FakeFilterBase(CLSID_WMAsfReader) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IBaseFilter)) return E_NOINTERFACE;
-    *ppv = static_cast<IBaseFilter*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HEAP_REFCOUNT()
+  FakeReaderFilter() : FakeFilter(CLSID_WMAsfReader) {}
   std::vector<ComPtr<FakeReaderPin>> pins;
 
- protected:
+ private:
+  void* Find(REFIID riid) override { return fakes::Primary(riid, IID_IBaseFilter, static_cast<IBaseFilter*>(this)); }
   std::vector<IPin*> Pins() override {
     std::vector<IPin*> raw;
     for (auto& pin : pins) raw.push_back(pin.Get());

@@ -1,4 +1,4 @@
-// The capture graph object: fields at construction, release, running object table, GDI+.
+// The capture graph object: release, destruction, running object table, GDI+.
 #include <windows.h>
 #include <gdiplus.h>
 #include <uuids.h>
@@ -11,61 +11,13 @@
 #include "capturegraph_access.h"
 #include "media/gdiplussession.h"
 #include "media/dshowids.h"
+#include "support/running_objects.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 
-
-
-namespace {
-
-// Item names of the running object table that belong to this process's graphs.
-std::vector<std::wstring> GraphEntries() {
-  std::vector<std::wstring> names;
-  ComPtr<IRunningObjectTable> table;
-  ComPtr<IEnumMoniker> monikers;
-  ComPtr<IBindCtx> context;
-  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
-      FAILED(CreateBindCtx(0, &context)))
-    return names;
-  wchar_t pid[16];
-  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    LPOLESTR name = nullptr;
-    if (SUCCEEDED(moniker->GetDisplayName(context.Get(), nullptr, &name))) {
-      std::wstring text(name);
-      if (text.find(L"FilterGraph") != std::wstring::npos && text.find(pid) != std::wstring::npos)
-        names.push_back(text);
-      CoTaskMemFree(name);
-    }
-  }
-  return names;
-}
-
-}  // namespace
-
-TEST(CaptureGraph, ANewObjectHoldsNoGraphOrDevicesAndAsksFor640x480) {
-  CaptureGraph graph;
-  CaptureGraphTestAccess a(graph);
-  EXPECT_EQ(nullptr, a.m_pGraph().Get());
-  EXPECT_EQ(S_OK, a.m_Builder().CreateResult());  // the platform builder exists
-  EXPECT_EQ(nullptr, a.m_pVideoCapture().Get());
-  EXPECT_EQ(nullptr, a.m_pAudioCapture().Get());
-  EXPECT_EQ(0u, a.m_dwRotRegister());
-  EXPECT_FALSE(a.m_bRunning());
-  EXPECT_FALSE(a.m_bMpeg2Capture());
-  EXPECT_FALSE(a.m_bAudioInVideo());
-  EXPECT_TRUE(a.m_bUseGrabber());
-  EXPECT_FALSE(a.m_bCapturing());
-  EXPECT_FALSE(a.m_bAudioCaptured());
-  EXPECT_EQ(0, a.m_tcCaptureFile()[0]);
-  EXPECT_EQ(640, a.m_nCaptureX());
-  EXPECT_EQ(480, a.m_nCaptureY());
-  EXPECT_EQ(CameraState::None, graph.GetCurrentCameraState());
-  EXPECT_EQ(0, a.m_Devices().CameraName(0)[0]);
-}
+using testsupport::RotGraphEntries;
 
 TEST(CaptureGraph, ReleaseCameraEmptiesTheGraphButKeepsManagerAndSources) {
   CaptureGraph graph;
@@ -137,14 +89,14 @@ TEST(CaptureGraph, DestructionStopsAndEmptiesARunningGraph) {
 }
 
 TEST(RunningObjectTable, OneEntryUntilReleaseCamera) {
-  ASSERT_TRUE(GraphEntries().empty());
+  ASSERT_TRUE(RotGraphEntries().empty());
   CaptureGraph graph;
   CaptureGraphTestAccess a(graph);
   a.MakeGraph();
   ASSERT_EQ(S_OK, a.AddGraphToRot());
   EXPECT_NE(0u, a.m_dwRotRegister());
 
-  std::vector<std::wstring> entries = GraphEntries();
+  std::vector<std::wstring> entries = RotGraphEntries();
   ASSERT_EQ(1u, entries.size());
   // "!FilterGraph XXXXXXXX pid pppppppp": the item moniker's display name carries the delimiter.
   ComPtr<IUnknown> identity;
@@ -157,7 +109,7 @@ TEST(RunningObjectTable, OneEntryUntilReleaseCamera) {
 
   EXPECT_EQ(S_OK, graph.ReleaseCamera());
   EXPECT_EQ(0u, a.m_dwRotRegister());
-  EXPECT_TRUE(GraphEntries().empty());
+  EXPECT_TRUE(RotGraphEntries().empty());
   EXPECT_EQ(S_OK, graph.ReleaseCamera());  // revoked once only
 }
 
@@ -167,9 +119,9 @@ TEST(RunningObjectTable, DestructionRevokesTheEntry) {
     CaptureGraphTestAccess a(graph);
     a.MakeGraph();
     ASSERT_EQ(S_OK, a.AddGraphToRot());
-    EXPECT_EQ(1u, GraphEntries().size());
+    EXPECT_EQ(1u, RotGraphEntries().size());
   }
-  EXPECT_TRUE(GraphEntries().empty());
+  EXPECT_TRUE(RotGraphEntries().empty());
 }
 
 TEST(RunningObjectTable, NoGraphNoEntry) {

@@ -17,8 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "Zelvora.h"
-#include "dll_helpers.h"
 #include "framepattern.h"
+#include "support/dll_helpers.h"
+#include "support/running_objects.h"
 #include "support/watchdog.h"
 #include "testdevices.h"
 
@@ -213,68 +214,10 @@ inline LONG LiveDeviceObjects() {
   return count ? count() : -1;
 }
 
-// Display names of this process's graphs in the running object table.
-inline std::vector<std::wstring> RotGraphEntries() {
-  std::vector<std::wstring> names;
-  ComPtr<IRunningObjectTable> table;
-  ComPtr<IEnumMoniker> monikers;
-  ComPtr<IBindCtx> context;
-  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
-      FAILED(CreateBindCtx(0, &context)))
-    return names;
-  wchar_t pid[16];
-  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    LPOLESTR name = nullptr;
-    if (SUCCEEDED(moniker->GetDisplayName(context.Get(), nullptr, &name))) {
-      std::wstring text(name);
-      if (text.find(L"FilterGraph") != std::wstring::npos && text.find(pid) != std::wstring::npos)
-        names.push_back(text);
-      CoTaskMemFree(name);
-    }
-  }
-  return names;
-}
-
-// The camera graph of this process, found through its running object table entry.
-inline ComPtr<IGraphBuilder> PublishedGraph() {
-  ComPtr<IRunningObjectTable> table;
-  ComPtr<IEnumMoniker> monikers;
-  ComPtr<IBindCtx> context;
-  ComPtr<IGraphBuilder> graph;
-  if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
-      FAILED(CreateBindCtx(0, &context)))
-    return graph;
-  wchar_t pid[16];
-  swprintf(pid, 16, L"pid %08lx", GetCurrentProcessId());
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    LPOLESTR name = nullptr;
-    if (FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name))) continue;
-    const bool ours = std::wstring(name).find(pid) != std::wstring::npos;
-    CoTaskMemFree(name);
-    ComPtr<IUnknown> object;
-    if (ours && SUCCEEDED(table->GetObject(moniker.Get(), &object)) && SUCCEEDED(object.As(&graph))) break;
-  }
-  return graph;
-}
-
-// Names of the filters in a graph, in the graph's order.
-inline std::vector<std::wstring> FilterNames(IGraphBuilder* graph) {
-  std::vector<std::wstring> names;
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters))) return names;
-  ComPtr<IBaseFilter> filter;
-  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    FILTER_INFO info = {};
-    if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
-      names.push_back(info.achName);
-      if (info.pGraph) info.pGraph->Release();
-    }
-  }
-  return names;
-}
+// The graphs this process publishes in the running object table.
+using testsupport::FilterNames;
+using testsupport::PublishedGraph;
+using testsupport::RotGraphEntries;
 
 inline int CountOf(const std::vector<std::wstring>& names, const std::wstring& name) {
   int n = 0;
