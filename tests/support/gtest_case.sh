@@ -21,7 +21,12 @@ if [ -f "$program" ] && [ "$program" -nt "$results" ]; then
 fi
 lines=$(grep -E "^[a-z]+ $re\$" "$results")
 if [ -z "$lines" ]; then
-  echo "no result: the $group run did not report this case"
+  ended=$(sed -n 's/^unfinished //p' "$results")
+  if [ -n "$ended" ]; then
+    echo "no result: the $group run did not report this case; it ended during $ended"
+  else
+    echo "no result: the $group run did not report this case"
+  fi
   exit 1
 fi
 echo "$lines"
