@@ -26,10 +26,8 @@ if [ "$(printf '%s\n' "$found" | wc -l)" -gt 1 ]; then
   printf '%s\n' "$found" | awk '{ print "  " $1 "." $2 }'
   exit 2
 fi
-set -- $found "$@"
-group=$1
-filter=$3
-shift 3
+group=${found%% *}
+filter=${found##* }
 . "$dir/$group.group"
 
 # The set-up entries: those that ctest adds to a run of the group alone.
@@ -52,5 +50,6 @@ case "$kind" in
     "$program" --gtest_filter="$filter" "$@" ;;
   script)
     echo "(the whole $group script runs, with only this case of its test program)"
+    [ $# -eq 0 ] || echo "(the arguments after the case's name are not passed on by the $group script)"
     GTEST_FILTER=$filter group_command ;;
 esac
