@@ -45,7 +45,10 @@ case "$kind" in
   wine) group_command --gtest_filter="$filter" "$@" ;;
   native)
     # Built by the group's own run (a build tree of its own); brought up to date here.
-    [ -x "$program" ] || group_command >/dev/null 2>&1
+    if [ ! -x "$program" ]; then
+      echo "(first the whole $group run, which configures and builds it)"
+      group_command >"$dir/run-case-native.log" 2>&1
+    fi
     cmake --build "$(dirname "$program")" --target "$(basename "$program")" >/dev/null || exit 1
     "$program" --gtest_filter="$filter" "$@" ;;
   script)
