@@ -21,6 +21,10 @@ set(ZELVORA_TEST_RESULTS ${CMAKE_BINARY_DIR}/test-results)
 set(ZELVORA_GTEST_SUPPORT ${CMAKE_CURRENT_LIST_DIR})
 file(MAKE_DIRECTORY ${ZELVORA_TEST_RESULTS})
 
+# The scripts themselves, on made-up runs (no Wine).
+add_test(NAME gtest_case_entries
+         COMMAND sh ${ZELVORA_GTEST_SUPPORT}/gtest_cases_test.sh ${CMAKE_BINARY_DIR}/gtest-cases-test)
+
 # Cases of the given sources, as "<Suite>.<Case> <gtest filter> <regular expression for the names
 # in the results>" in OUT.
 function(zelvora_gtest_scan out)
