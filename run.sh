@@ -2,16 +2,18 @@
 # Zelvora developer entry point.
 #   ./run.sh demo   build everything and run the demo host on the virtual camera
 #   ./run.sh test   build everything and run every test
-# Both install what they need first (Debian 12; root or sudo) and are quick when it is there.
+#   ./run.sh case [<group>.]<Suite>.<Case>   build everything and run one test case alone (tests/README.md)
+# Each installs what it needs first (Debian 12; root or sudo) and is quick when it is there.
 set -eu
 cd "$(dirname "$0")"
 root=$(pwd)
 BUILD_DIR=${ZELVORA_BUILD_DIR:-$root/build}
 
-usage() { echo "usage: $0 demo|test" >&2; exit 2; }
+usage() { echo "usage: $0 demo|test|case [<group>.]<Suite>.<Case>" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 what=$1
 shift
+[ "$what" != case ] || [ $# -ge 1 ] || usage
 
 "$root/testenv/install-packages.sh"
 cmake -S "$root" -B "$BUILD_DIR" -G Ninja >/dev/null
@@ -39,6 +41,10 @@ case "$what" in
   test)
     trap stop_wine EXIT
     ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"
+    ;;
+  case)
+    trap stop_wine EXIT
+    sh "$root/tests/support/run_case.sh" "$BUILD_DIR" "$@"
     ;;
   *) usage ;;
 esac
