@@ -101,6 +101,16 @@ typedef struct RenderFrame { int width; int height; unsigned char* data; } Rende
 typedef void (__cdecl *RenderCallback)(RenderFrame* frame, int reserved1, int reserved2);
 typedef void (__cdecl *DeviceCallBack)(int index, const unsigned short* friendlyName, int category);
 typedef struct FrameImage { int nWidth; int nHeight; unsigned char* pBits; } FrameImage;
+/* A callback cell: the host variable that holds a RenderCallback or DeviceCallBack. Methods */
+/* taking a CallbackCell* read the function's address from it; it is as wide as a pointer. */
+#ifdef _WIN64
+typedef ULONG_PTR CallbackCell;
+#else
+typedef unsigned long CallbackCell;
+#endif
+#endif
+#if 0
+typedef ULONG_PTR CallbackCell;
 #endif
 /*****************************************************************************
  * IIZelvora interface
@@ -123,7 +133,7 @@ IIZelvora : public IUnknown
         ) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE SetRenderCallbackFun(
-        ULONG *imageRender) = 0;
+        CallbackCell *imageRender) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE SetRenderWnd(
         HWND hWnd) = 0;
@@ -230,7 +240,7 @@ typedef struct IIZelvoraVtbl {
 
     HRESULT (STDMETHODCALLTYPE *SetRenderCallbackFun)(
         IIZelvora *This,
-        ULONG *imageRender);
+        CallbackCell *imageRender);
 
     HRESULT (STDMETHODCALLTYPE *SetRenderWnd)(
         IIZelvora *This,
@@ -377,7 +387,7 @@ static FORCEINLINE HRESULT IIZelvora_SetLoadCameraName(IIZelvora* This,unsigned 
 static FORCEINLINE HRESULT IIZelvora_ReleaseCamera(IIZelvora* This) {
     return This->lpVtbl->ReleaseCamera(This);
 }
-static FORCEINLINE HRESULT IIZelvora_SetRenderCallbackFun(IIZelvora* This,ULONG *imageRender) {
+static FORCEINLINE HRESULT IIZelvora_SetRenderCallbackFun(IIZelvora* This,CallbackCell *imageRender) {
     return This->lpVtbl->SetRenderCallbackFun(This,imageRender);
 }
 static FORCEINLINE HRESULT IIZelvora_SetRenderWnd(IIZelvora* This,HWND hWnd) {
@@ -561,19 +571,19 @@ MIDL_INTERFACE("dfe9da15-79d6-4b7d-8268-fcec2d2bb30c")
 IDevice : public IUnknown
 {
     virtual HRESULT STDMETHODCALLTYPE EnumAllVideoDevice(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE EnumCameraDevice(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE EnumAudioInputDevice(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE EnumAudioOutputDevice(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE SetDeviceCallBac(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
 };
 #ifdef __CRT_UUID_DECL
@@ -598,23 +608,23 @@ typedef struct IDeviceVtbl {
     /*** IDevice methods ***/
     HRESULT (STDMETHODCALLTYPE *EnumAllVideoDevice)(
         IDevice *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     HRESULT (STDMETHODCALLTYPE *EnumCameraDevice)(
         IDevice *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     HRESULT (STDMETHODCALLTYPE *EnumAudioInputDevice)(
         IDevice *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     HRESULT (STDMETHODCALLTYPE *EnumAudioOutputDevice)(
         IDevice *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     HRESULT (STDMETHODCALLTYPE *SetDeviceCallBac)(
         IDevice *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     END_INTERFACE
 } IDeviceVtbl;
@@ -647,19 +657,19 @@ static FORCEINLINE ULONG IDevice_Release(IDevice* This) {
     return This->lpVtbl->Release(This);
 }
 /*** IDevice methods ***/
-static FORCEINLINE HRESULT IDevice_EnumAllVideoDevice(IDevice* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IDevice_EnumAllVideoDevice(IDevice* This,CallbackCell *pCallBack) {
     return This->lpVtbl->EnumAllVideoDevice(This,pCallBack);
 }
-static FORCEINLINE HRESULT IDevice_EnumCameraDevice(IDevice* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IDevice_EnumCameraDevice(IDevice* This,CallbackCell *pCallBack) {
     return This->lpVtbl->EnumCameraDevice(This,pCallBack);
 }
-static FORCEINLINE HRESULT IDevice_EnumAudioInputDevice(IDevice* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IDevice_EnumAudioInputDevice(IDevice* This,CallbackCell *pCallBack) {
     return This->lpVtbl->EnumAudioInputDevice(This,pCallBack);
 }
-static FORCEINLINE HRESULT IDevice_EnumAudioOutputDevice(IDevice* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IDevice_EnumAudioOutputDevice(IDevice* This,CallbackCell *pCallBack) {
     return This->lpVtbl->EnumAudioOutputDevice(This,pCallBack);
 }
-static FORCEINLINE HRESULT IDevice_SetDeviceCallBac(IDevice* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IDevice_SetDeviceCallBac(IDevice* This,CallbackCell *pCallBack) {
     return This->lpVtbl->SetDeviceCallBac(This,pCallBack);
 }
 #endif
@@ -703,7 +713,7 @@ IPlayer : public IUnknown
         ) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE SetCallBackRender(
-        ULONG *pCallBack) = 0;
+        CallbackCell *pCallBack) = 0;
 
     virtual HRESULT STDMETHODCALLTYPE LoadFrameFromFile(
         unsigned short *tcFileName,
@@ -762,7 +772,7 @@ typedef struct IPlayerVtbl {
 
     HRESULT (STDMETHODCALLTYPE *SetCallBackRender)(
         IPlayer *This,
-        ULONG *pCallBack);
+        CallbackCell *pCallBack);
 
     HRESULT (STDMETHODCALLTYPE *LoadFrameFromFile)(
         IPlayer *This,
@@ -836,7 +846,7 @@ static FORCEINLINE HRESULT IPlayer_GetPlayState(IPlayer* This,ULONG *pdwPlayStat
 static FORCEINLINE HRESULT IPlayer_GetFileFrameThumb(IPlayer* This) {
     return This->lpVtbl->GetFileFrameThumb(This);
 }
-static FORCEINLINE HRESULT IPlayer_SetCallBackRender(IPlayer* This,ULONG *pCallBack) {
+static FORCEINLINE HRESULT IPlayer_SetCallBackRender(IPlayer* This,CallbackCell *pCallBack) {
     return This->lpVtbl->SetCallBackRender(This,pCallBack);
 }
 static FORCEINLINE HRESULT IPlayer_LoadFrameFromFile(IPlayer* This,unsigned short *tcFileName,int nFrame,ULONG *pImage) {

@@ -3,6 +3,8 @@
 #include <oleauto.h>
 
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "support/dll_helpers.h"
 
@@ -47,6 +49,70 @@ std::wstring FunctionName(ITypeInfo* info, UINT index, std::wstring* doc = nullp
   if (doc) *doc = Take(help); else SysFreeString(help);
   return Take(name);
 }
+
+// A parameter as the type library records it: direction, type and name, e.g. "out ptr ui4 dwState".
+std::wstring TypeText(ITypeInfo* info, const TYPEDESC& type) {
+  switch (type.vt) {
+    case VT_PTR: return L"ptr " + TypeText(info, *type.lptdesc);
+    case VT_UI2: return L"ui2";
+    case VT_UI4: return L"ui4";
+    case VT_UI8: return L"ui8";
+    case VT_I4: return L"i4";
+    case VT_INT: return L"int";
+    case VT_R8: return L"r8";
+    case VT_USERDEFINED: {
+      ComPtr<ITypeInfo> named;
+      BSTR name = nullptr;
+      if (SUCCEEDED(info->GetRefTypeInfo(type.hreftype, &named)))
+        named->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+      return Take(name);
+    }
+    default: return L"vt" + std::to_wstring(type.vt);
+  }
+}
+
+// "Name(param, param)" with every parameter's direction, type and name; the result is HRESULT.
+std::wstring Signature(ITypeInfo* info, UINT index) {
+  FUNCDESC* desc = nullptr;
+  if (FAILED(info->GetFuncDesc(index, &desc))) return L"?";
+  BSTR names[8] = {};
+  UINT count = 0;
+  info->GetNames(desc->memid, names, 8, &count);
+  std::wstring text = Take(names[0]) + L"(";
+  for (SHORT i = 0; i < desc->cParams; ++i) {
+    const ELEMDESC& param = desc->lprgelemdescParam[i];
+    const USHORT flags = param.paramdesc.wParamFlags;
+    if (i) text += L", ";
+    if (flags & PARAMFLAG_FIN) text += L"in ";
+    if (flags & PARAMFLAG_FOUT) text += L"out ";
+    text += TypeText(info, param.tdesc) + L" " + (i + 1u < count ? Take(names[i + 1]) : L"?");
+  }
+  text += L")";
+  if (desc->elemdescFunc.tdesc.vt != VT_HRESULT) text += L" not HRESULT";
+  info->ReleaseFuncDesc(desc);
+  return text;
+}
+
+// A callback cell is pointer-sized: the 32-bit library keeps the unsigned long it always had.
+#ifdef _WIN64
+#define CELL L"in ptr ui8 "
+using HostCell = unsigned long long;
+#else
+#define CELL L"in ptr ui4 "
+using HostCell = unsigned long;
+#endif
+
+// Hosts compile against the same C++ types: 32-bit ones still pass unsigned long*.
+static_assert(std::is_same<CallbackCell, HostCell>::value, "CallbackCell");
+static_assert(std::is_same<decltype(&IIZelvora::SetRenderCallbackFun),
+                           HRESULT (STDMETHODCALLTYPE IIZelvora::*)(HostCell*)>::value, "SetRenderCallbackFun");
+static_assert(std::is_same<decltype(&IDevice::EnumCameraDevice),
+                           HRESULT (STDMETHODCALLTYPE IDevice::*)(HostCell*)>::value, "EnumCameraDevice");
+static_assert(std::is_same<decltype(&IPlayer::SetCallBackRender),
+                           HRESULT (STDMETHODCALLTYPE IPlayer::*)(HostCell*)>::value, "SetCallBackRender");
+static_assert(std::is_same<decltype(&IPlayer::LoadFrameFromFile),
+                           HRESULT (STDMETHODCALLTYPE IPlayer::*)(unsigned short*, int, unsigned long*)>::value,
+              "LoadFrameFromFile");
 
 }  // namespace
 
@@ -188,4 +254,55 @@ TEST(Resources, VersionRecordAndModuleName) {
   wchar_t name[64] = {};
   EXPECT_GT(LoadStringW(module, 100, name, 64), 0);
   EXPECT_STREQ(L"Zelvora", name);
+}
+
+// Every method's parameters of the six interfaces, as hosts and marshalers read them.
+TEST(TypeLibrary, ParameterTypesOfEveryMethod) {
+  ComPtr<ITypeLib> library = RegisteredTypeLib();
+  ASSERT_NE(nullptr, library.Get());
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, library->GetLibAttr(&attr));
+  EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
+  library->ReleaseTLibAttr(attr);
+
+  const struct {
+    const IID* iid;
+    std::vector<std::wstring> methods;
+  } expected[] = {
+      {&IID_IIZelvora,
+       {L"LoadCamera(in ptr ui2 tcCameraName)", L"SetLoadCameraName(in ptr ui2 tcName)", L"ReleaseCamera()",
+        L"SetRenderCallbackFun(" CELL L"imageRender)", L"SetRenderWnd(in wireHWND hWnd)",
+        L"GetCurrentCameraState(out ptr ui4 dwState)", L"TakeSnap(in ptr ui2 tcFileName)",
+        L"StartCapture(in ptr ui2 tcFileName)", L"SetCaptureMaxSize(in ui4 dwMegaSize)",
+        L"SetCaptureMaxTime(in ui4 dwMaxTime)", L"StopCapture()", L"GraphPlay()", L"GraphPause()", L"GraphStop()",
+        L"LoadCameraXY(in ptr ui2 tcName, in int X, in int Y)", L"AudioConfig()", L"VideoConfig()",
+        L"SetNotifyWnd(in wireHWND hWnd)", L"OnGraphError(ptr ui4 pError, out ptr ui4 pDcData)", L"IsPlaying()",
+        L"EnumSupportFormat(out ptr ui2 tcBuf)", L"EnumSupportXy(in ptr ui2 tcFormat, out ptr ui2 tcBuf)",
+        L"LoadCameraWithAudio(in ptr ui2 tcVideoName, in ui4 dwX, in ui4 dwY, in ptr ui2 tcAudioName)",
+        L"SetNeedReleaseFrame(in i4 bVal)", L"StartCapture2(in ptr ui2 tcFileName, in r8 deVolume)"}},
+      {&IID_ISetting,
+       {L"LoadSetting(out ptr ui4 pSetting)", L"SaveSetting(in ptr ui4 pSetting)", L"DefaultSetting()"}},
+      {&IID_IDevice,
+       {L"EnumAllVideoDevice(" CELL L"pCallBack)", L"EnumCameraDevice(" CELL L"pCallBack)",
+        L"EnumAudioInputDevice(" CELL L"pCallBack)", L"EnumAudioOutputDevice(" CELL L"pCallBack)",
+        L"SetDeviceCallBac(" CELL L"pCallBack)"}},
+      {&IID_IPlayer,
+       {L"OpenPlayFile(in ptr ui2 tcFileName)", L"StartPaly()", L"PausePaly()", L"StopPlay()",
+        L"ReleasePlayFile()", L"GetPlayState(out ptr ui4 pdwPlayState)", L"GetFileFrameThumb()",
+        L"SetCallBackRender(" CELL L"pCallBack)",
+        L"LoadFrameFromFile(in ptr ui2 tcFileName, in int nFrame, out ptr ui4 pImage)",
+        L"OnGraphNotify(out ptr ui4 pdwError)", L"SetNotifyEventHwnd(in wireHWND hWnd)"}},
+      {&IID_IError, {L"GetLastError()"}},
+      {&IID_IUtility, {}},
+  };
+  for (const auto& type : expected) {
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(*type.iid, &info));
+    TYPEATTR* typeAttr = nullptr;
+    ASSERT_EQ(S_OK, info->GetTypeAttr(&typeAttr));
+    const UINT count = typeAttr->cFuncs;
+    info->ReleaseTypeAttr(typeAttr);
+    ASSERT_EQ(type.methods.size(), count);
+    for (UINT i = 0; i < count; ++i) EXPECT_EQ(type.methods[i], Signature(info.Get(), i)) << i;
+  }
 }
