@@ -50,7 +50,7 @@ class CaptureGraph {
   HRESULT LoadCameraWithAudio(const WCHAR* videoName, const WCHAR* audioName);
 
   // Frame delivery (forwarded to the frame callback object).
-  void SetRenderCallbackFun(unsigned long* imageRender) { m_FrameCallback.SetRenderCallback(imageRender); }
+  void SetRenderCallbackFun(const CallbackCell* imageRender) { m_FrameCallback.SetRenderCallback(imageRender); }
   void SetRenderWnd(HWND window) { m_FrameCallback.SetRenderWnd(window); }
   void SetNeedReleaseFrame(long value) { m_FrameCallback.SetNeedReleaseFrame(value); }
   void TakeSnap(const WCHAR* fileName) { m_FrameCallback.RequestSnapshot(fileName); }

@@ -47,9 +47,9 @@ bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHA
 
 // Calls the host's DeviceCallBack found in the cell now. A cell that holds no address reports
 // nothing rather than calling address 0.
-void Report(unsigned long* callbackCell, int index, const WCHAR* friendlyName, int category) {
+void Report(const CallbackCell* callbackCell, int index, const WCHAR* friendlyName, int category) {
   if (!callbackCell) return;
-  const UINT_PTR address = static_cast<UINT_PTR>(*callbackCell);
+  const CallbackCell address = *callbackCell;
   if (address == 0) return;
   DeviceCallBack callback = reinterpret_cast<DeviceCallBack>(address);
   callback(index, reinterpret_cast<const unsigned short*>(friendlyName), category);
@@ -64,7 +64,7 @@ DeviceEnumerator::DeviceEnumerator() {
   memset(m_tcAudioDisplayNames, 0, sizeof(m_tcAudioDisplayNames));
 }
 
-HRESULT DeviceEnumerator::EnumDevices(int category, unsigned long* callbackCell) {
+HRESULT DeviceEnumerator::EnumDevices(int category, const CallbackCell* callbackCell) {
   ComPtr<ICreateDevEnum> system;
   HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                 reinterpret_cast<void**>(system.GetAddressOf()));

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "media/hosttypes.h"
+
 namespace zelvora {
 
 // Category numbers given to EnumDevices.
@@ -24,7 +26,7 @@ class DeviceEnumerator {
   // `callbackCell` (may be null: nothing reported). The cell is read at each report. Returns
   // S_FALSE after a walk to the end of the class, S_OK when nothing was walked, or the error.
   // A kind's tables hold ten devices; further devices of the kind are not stored or reported.
-  HRESULT EnumDevices(int category, unsigned long* callbackCell);
+  HRESULT EnumDevices(int category, const CallbackCell* callbackCell);
   // Moniker of the device whose friendly name equals `name` exactly (entry 0 when none does).
   // `camera` nonzero looks among the cameras, zero among the audio inputs.
   HRESULT GetDeviceByName(const WCHAR* name, BOOL camera, IMoniker** moniker);

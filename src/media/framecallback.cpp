@@ -222,8 +222,8 @@ void FrameCallback::SetFrameSize(int width, int height) {
 
 void FrameCallback::SetRenderWnd(HWND window) { m_hRenderWnd = window; }
 
-void FrameCallback::SetRenderCallback(unsigned long* cell) {
-  if (cell) m_pfnRender = reinterpret_cast<RenderCallback>(static_cast<UINT_PTR>(*cell));
+void FrameCallback::SetRenderCallback(const CallbackCell* cell) {
+  if (cell) m_pfnRender = reinterpret_cast<RenderCallback>(*cell);
 }
 
 void FrameCallback::SetNeedReleaseFrame(long value) { m_bNeedReleaseFrame = value; }

@@ -34,7 +34,7 @@ class FrameCallback final : public ISampleGrabberCB {
   void SetFrameSize(int width, int height);
   void SetRenderWnd(HWND window);
   // `cell` is the address of a host variable holding a RenderCallback; null changes nothing.
-  void SetRenderCallback(unsigned long* cell);
+  void SetRenderCallback(const CallbackCell* cell);
   void SetNeedReleaseFrame(long value);
   // Records the name (cut to 259 units) and raises the snapshot flag; a null name keeps the last one.
   void RequestSnapshot(const WCHAR* fileName);

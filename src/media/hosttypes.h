@@ -25,6 +25,11 @@ struct RenderFrame {
 typedef void(__cdecl* RenderCallback)(RenderFrame* frame, int reserved1, int reserved2);
 typedef void(__cdecl* DeviceCallBack)(int index, const unsigned short* friendlyName, int category);
 
+// The host variable that holds a RenderCallback or DeviceCallBack: the methods that take a callback
+// receive its address and read the function's address from it. Pointer-sized, so it is
+// `unsigned long` in 32-bit hosts and a 64-bit integer in 64-bit ones.
+typedef ULONG_PTR CallbackCell;
+
 // The host's record that receives one extracted frame.
 struct FrameImage {
   int nWidth;

@@ -3,6 +3,7 @@
 // The Windows Media Format runtime as the recording code uses it: the declarations the MinGW
 // headers leave out, the media type records this code allocates, and (in wmruntime.h) the seam
 // through which the capture graph object obtains its profile manager.
+#include <stddef.h>
 #include <windows.h>
 #include <wmsdkidl.h>
 
@@ -35,9 +36,9 @@ constexpr GUID kWmSubtypeWmv3 = {0x33564d57, 0x0000, 0x0010, {0x80, 0x00, 0x00, 
 // Windows Media Audio 8 (format tag 0x0161).
 constexpr GUID kWmSubtypeWmAudioV8 = {0x00000161, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
-// WM_STREAM_PRIORITY_RECORD as the runtime reads it: packed on 2 bytes, 6 bytes per record. The
-// MinGW header declares it without the packing (8 bytes), which would shift every record after
-// the first.
+// WM_STREAM_PRIORITY_RECORD as the runtime reads it: packed on 2 bytes, 6 bytes per record, in
+// 32-bit and 64-bit processes alike. The MinGW header declares it without the packing (8 bytes),
+// which would shift every record after the first.
 #pragma pack(push, 2)
 struct StreamPriorityRecord {
   WORD wStreamNumber;
@@ -45,9 +46,12 @@ struct StreamPriorityRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(StreamPriorityRecord) == 6, "priority records are 6 bytes");
+static_assert(offsetof(StreamPriorityRecord, fMandatory) == 2, "fMandatory follows the stream number");
 
-// The runtime's media type record is 72 bytes on the 32-bit platform.
+// The runtime's media type record is naturally aligned: 72 bytes on the 32-bit platform, 88 on
+// the 64-bit one (pUnk and pbFormat grow to 8 bytes and each gets 4 bytes of padding before it).
 static_assert(sizeof(void*) != 4 || sizeof(WM_MEDIA_TYPE) == 72, "WM_MEDIA_TYPE is 72 bytes");
+static_assert(sizeof(void*) != 8 || sizeof(WM_MEDIA_TYPE) == 88, "WM_MEDIA_TYPE is 88 bytes");
 
 // Media type records of the recording code: one block of `bytes` bytes from the array allocator
 // (null when out of memory), given back with FreeWmMediaType. LiveWmMediaTypes counts the blocks
@@ -56,7 +60,7 @@ WM_MEDIA_TYPE* AllocWmMediaType(size_t bytes);
 void FreeWmMediaType(WM_MEDIA_TYPE* record);
 long LiveWmMediaTypes();
 
-// Copies `source` into one new block: the 72-byte header followed by cbFormat bytes of format
+// Copies `source` into one new block: the record header followed by cbFormat bytes of format
 // block, the copy's pbFormat pointing just behind its header. S_OK; E_POINTER for a null `copy`;
 // E_NOTIMPL for a null source; E_INVALIDARG for a format block announced but absent;
 // E_OUTOFMEMORY.

@@ -39,7 +39,7 @@ class FilePlayer {
   HRESULT PausePlay();
   HRESULT StopPlay();
   HRESULT ReleasePlayFile();
-  void SetCallBackRender(unsigned long* cell) { m_FrameCallback.SetRenderCallback(cell); }
+  void SetCallBackRender(const CallbackCell* cell) { m_FrameCallback.SetRenderCallback(cell); }
   // 0: end of the file, 1: aborted, 2: nothing of interest.
   unsigned long OnGraphNotify();
   HRESULT SetNotifyEventHwnd(HWND window, UINT message);

@@ -108,7 +108,7 @@ STDMETHODIMP CIZelvora::ReleaseCamera() {
   return S_OK;
 }
 
-STDMETHODIMP CIZelvora::SetRenderCallbackFun(unsigned long* imageRender) {
+STDMETHODIMP CIZelvora::SetRenderCallbackFun(CallbackCell* imageRender) {
   m_Capture.SetRenderCallbackFun(imageRender);
   return S_OK;
 }
@@ -222,25 +222,25 @@ STDMETHODIMP CIZelvora::StartCapture2(unsigned short* tcFileName, double deVolum
 
 // ---- IDevice ----
 
-HRESULT CIZelvora::EnumDevices(int category, unsigned long* pCallBack) {
+HRESULT CIZelvora::EnumDevices(int category, CallbackCell* pCallBack) {
   // A fresh enumerator for the call; its tables are never read afterwards.
   DeviceEnumerator enumerator;
   return enumerator.EnumDevices(category, pCallBack);
 }
 
-STDMETHODIMP CIZelvora::EnumAllVideoDevice(unsigned long* pCallBack) {
+STDMETHODIMP CIZelvora::EnumAllVideoDevice(CallbackCell* pCallBack) {
   return EnumDevices(DeviceCategory::AllVideo, pCallBack);
 }
-STDMETHODIMP CIZelvora::EnumCameraDevice(unsigned long* pCallBack) {
+STDMETHODIMP CIZelvora::EnumCameraDevice(CallbackCell* pCallBack) {
   return EnumDevices(DeviceCategory::Camera, pCallBack);
 }
-STDMETHODIMP CIZelvora::EnumAudioInputDevice(unsigned long* pCallBack) {
+STDMETHODIMP CIZelvora::EnumAudioInputDevice(CallbackCell* pCallBack) {
   return EnumDevices(DeviceCategory::AudioInput, pCallBack);
 }
-STDMETHODIMP CIZelvora::EnumAudioOutputDevice(unsigned long* pCallBack) {
+STDMETHODIMP CIZelvora::EnumAudioOutputDevice(CallbackCell* pCallBack) {
   return EnumDevices(DeviceCategory::AudioOutput, pCallBack);
 }
-STDMETHODIMP CIZelvora::SetDeviceCallBac(unsigned long*) { return S_OK; }
+STDMETHODIMP CIZelvora::SetDeviceCallBac(CallbackCell*) { return S_OK; }
 
 // ---- IError ----
 
@@ -256,7 +256,7 @@ STDMETHODIMP CIZelvora::ReleasePlayFile() { return m_Player.ReleasePlayFile(); }
 STDMETHODIMP CIZelvora::GetPlayState(unsigned long*) { return S_OK; }
 STDMETHODIMP CIZelvora::GetFileFrameThumb() { return S_OK; }
 
-STDMETHODIMP CIZelvora::SetCallBackRender(unsigned long* pCallBack) {
+STDMETHODIMP CIZelvora::SetCallBackRender(CallbackCell* pCallBack) {
   m_Player.SetCallBackRender(pCallBack);
   return S_OK;
 }

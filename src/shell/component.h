@@ -30,7 +30,7 @@ class CIZelvora final : public IIZelvora,
   STDMETHODIMP LoadCamera(unsigned short* tcCameraName) override;
   STDMETHODIMP SetLoadCameraName(unsigned short* tcName) override;
   STDMETHODIMP ReleaseCamera() override;
-  STDMETHODIMP SetRenderCallbackFun(unsigned long* imageRender) override;
+  STDMETHODIMP SetRenderCallbackFun(CallbackCell* imageRender) override;
   STDMETHODIMP SetRenderWnd(HWND hWnd) override;
   STDMETHODIMP GetCurrentCameraState(unsigned long* dwState) override;
   STDMETHODIMP TakeSnap(unsigned short* tcFileName) override;
@@ -55,11 +55,11 @@ class CIZelvora final : public IIZelvora,
   STDMETHODIMP StartCapture2(unsigned short* tcFileName, double deVolume) override;
 
   // IDevice
-  STDMETHODIMP EnumAllVideoDevice(unsigned long* pCallBack) override;
-  STDMETHODIMP EnumCameraDevice(unsigned long* pCallBack) override;
-  STDMETHODIMP EnumAudioInputDevice(unsigned long* pCallBack) override;
-  STDMETHODIMP EnumAudioOutputDevice(unsigned long* pCallBack) override;
-  STDMETHODIMP SetDeviceCallBac(unsigned long* pCallBack) override;
+  STDMETHODIMP EnumAllVideoDevice(CallbackCell* pCallBack) override;
+  STDMETHODIMP EnumCameraDevice(CallbackCell* pCallBack) override;
+  STDMETHODIMP EnumAudioInputDevice(CallbackCell* pCallBack) override;
+  STDMETHODIMP EnumAudioOutputDevice(CallbackCell* pCallBack) override;
+  STDMETHODIMP SetDeviceCallBac(CallbackCell* pCallBack) override;
 
   // IError
   STDMETHODIMP GetLastError() override;
@@ -72,7 +72,7 @@ class CIZelvora final : public IIZelvora,
   STDMETHODIMP ReleasePlayFile() override;
   STDMETHODIMP GetPlayState(unsigned long* pdwPlayState) override;
   STDMETHODIMP GetFileFrameThumb() override;
-  STDMETHODIMP SetCallBackRender(unsigned long* pCallBack) override;
+  STDMETHODIMP SetCallBackRender(CallbackCell* pCallBack) override;
   STDMETHODIMP LoadFrameFromFile(unsigned short* tcFileName, int nFrame, unsigned long* pImage) override;
   STDMETHODIMP OnGraphNotify(unsigned long* pdwError) override;
   STDMETHODIMP SetNotifyEventHwnd(HWND hWnd) override;
@@ -100,7 +100,7 @@ class CIZelvora final : public IIZelvora,
   explicit CIZelvora(IUnknown* outer);
   ~CIZelvora();
 
-  HRESULT EnumDevices(int category, unsigned long* pCallBack);
+  HRESULT EnumDevices(int category, CallbackCell* pCallBack);
 
   InnerUnknown m_inner{this};
   IUnknown* m_pOuter;  // controlling unknown: the outer object, or m_inner

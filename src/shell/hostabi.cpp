@@ -29,6 +29,12 @@ static_assert(offsetof(FrameImage, pBits) == offsetof(::FrameImage, pBits), "Fra
 // Same parameters and calling convention; the frame record types differ only by namespace.
 static_assert(sizeof(RenderCallback) == sizeof(::RenderCallback), "RenderCallback");
 static_assert(std::is_same<DeviceCallBack, ::DeviceCallBack>::value, "DeviceCallBack");
+// The cell holds a function's address whole; 32-bit hosts keep their `unsigned long` variables.
+static_assert(std::is_same<CallbackCell, ::CallbackCell>::value, "CallbackCell");
+static_assert(sizeof(CallbackCell) == sizeof(RenderCallback), "CallbackCell holds a function address");
+#ifndef _WIN64
+static_assert(std::is_same<::CallbackCell, unsigned long>::value, "CallbackCell on 32-bit");
+#endif
 
 }  // namespace
 }  // namespace zelvora
