@@ -63,14 +63,14 @@ void __cdecl OnPlayFrame(RenderFrame* frame, int, int) {
 }
 
 // The component reads the callback's address from a variable of the host: these are they.
-unsigned long g_cameraCallback = reinterpret_cast<unsigned long>(&OnCameraFrame);
-unsigned long g_playCallback = reinterpret_cast<unsigned long>(&OnPlayFrame);
+CallbackCell g_cameraCallback = reinterpret_cast<CallbackCell>(&OnCameraFrame);
+CallbackCell g_playCallback = reinterpret_cast<CallbackCell>(&OnPlayFrame);
 
 std::vector<std::wstring> g_listed;
 void __cdecl OnDevice(int, const unsigned short* name, int) {
   g_listed.push_back(name ? reinterpret_cast<const wchar_t*>(name) : L"");
 }
-unsigned long g_deviceCallback = reinterpret_cast<unsigned long>(&OnDevice);
+CallbackCell g_deviceCallback = reinterpret_cast<CallbackCell>(&OnDevice);
 
 // ---- the host window: render messages and graph notifications ----
 

@@ -25,7 +25,7 @@ int wmain() {
     return 1;
   }
   // The component reads the callback's address from this variable (a "callback cell").
-  static unsigned long callback = reinterpret_cast<unsigned long>(&OnFrame);
+  static CallbackCell callback = reinterpret_cast<CallbackCell>(&OnFrame);
   camera->SetRenderCallbackFun(&callback);
   hr = camera->LoadCameraXY(nullptr, 640, 480);  // null name: the first camera
   printf("LoadCameraXY: 0x%08lx\n", static_cast<unsigned long>(hr));

@@ -84,7 +84,7 @@ void __cdecl CollectName(int, const unsigned short* name, int) {
 }
 
 std::vector<std::wstring> List(IDevice* devices, bool cameras) {
-  unsigned long cell = reinterpret_cast<unsigned long>(&CollectName);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&CollectName);
   g_names.clear();
   if (cameras) {
     devices->EnumCameraDevice(&cell);

@@ -52,7 +52,7 @@ int wmain() {
 
     IDevice* devices = nullptr;
     if (SUCCEEDED(camera->QueryInterface(IID_IDevice, reinterpret_cast<void**>(&devices)))) {
-      unsigned long cell = reinterpret_cast<unsigned long>(&OnCamera);
+      CallbackCell cell = reinterpret_cast<CallbackCell>(&OnCamera);
       devices->EnumCameraDevice(&cell);
       devices->Release();
     }

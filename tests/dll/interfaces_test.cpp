@@ -144,7 +144,7 @@ TEST(CameraState, GraphControlWithoutAGraph) {
 
 TEST(CameraState, SettersAcceptValuesBeforeALoad) {
   ComPtr<IIZelvora> camera = CreateComponent();
-  unsigned long noCallback = 0;
+  CallbackCell noCallback = 0;
   EXPECT_EQ(S_OK, camera->SetRenderCallbackFun(&noCallback));
   EXPECT_EQ(S_OK, camera->SetRenderCallbackFun(nullptr));
   EXPECT_EQ(S_OK, camera->SetRenderWnd(nullptr));

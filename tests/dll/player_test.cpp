@@ -294,7 +294,7 @@ TEST(PlayerCalls, AnswersWithoutAFile) {
 void StartPlaying(IPlayer* player, const wchar_t* file, HWND window, int width = 320, int height = 240,
                   size_t bytes = kVideoBytes) {
   g_frames.Reset(width, height, bytes);
-  static unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  static CallbackCell cell = reinterpret_cast<CallbackCell>(&OnFrame);
   ASSERT_EQ(S_OK, player->SetCallBackRender(&cell));
   ASSERT_EQ(S_OK, Open(player, file));
   if (window) {

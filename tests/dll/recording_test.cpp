@@ -21,7 +21,7 @@ namespace {
 
 std::atomic<long> g_frames(0);
 void __cdecl CountFrame(RenderFrame*, int, int) { ++g_frames; }
-unsigned long g_frameCell = 0;  // the host variable that holds the callback's address
+CallbackCell g_frameCell = 0;  // the host variable that holds the callback's address
 
 // Waits up to `ms` for `done()`, pumping messages.
 template <typename Pred>
@@ -142,7 +142,7 @@ class Recording : public testing::Test {
     CreateDirectoryW(folder.c_str(), nullptr);
     camera = CreateComponent();
     ASSERT_NE(nullptr, camera.Get());
-    g_frameCell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&CountFrame));
+    g_frameCell = reinterpret_cast<CallbackCell>(&CountFrame);
     ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&g_frameCell));
   }
   void TearDown() override {

@@ -312,12 +312,12 @@ TEST(BadInput, CallbackCellsHoldingZero) {
   ComPtr<IPlayer> player;
   ASSERT_EQ(S_OK, host.camera.As(&devices));
   ASSERT_EQ(S_OK, host.camera.As(&player));
-  unsigned long zero = 0;
+  CallbackCell zero = 0;
   EXPECT_EQ(S_FALSE, devices->EnumCameraDevice(&zero));
   EXPECT_EQ(S_FALSE, devices->EnumAudioInputDevice(&zero));
   EXPECT_EQ(S_OK, devices->EnumAllVideoDevice(&zero));
   EXPECT_EQ(S_FALSE, devices->EnumAudioOutputDevice(&zero));
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&CountDevice));
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&CountDevice);
   EXPECT_EQ(S_FALSE, devices->EnumCameraDevice(&cell));
   EXPECT_GT(g_deviceReports, 0) << "a real cell still reports";
 

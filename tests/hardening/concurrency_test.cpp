@@ -63,9 +63,9 @@ class SetterThread {
     return 0;
   }
   void Loop() {
-    unsigned long counter = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&CallbackCounter::Render));
-    unsigned long other = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OtherRender));
-    unsigned long zero = 0;
+    CallbackCell counter = reinterpret_cast<CallbackCell>(&CallbackCounter::Render);
+    CallbackCell other = reinterpret_cast<CallbackCell>(&OtherRender);
+    CallbackCell zero = 0;
     unsigned random = 12345;
     while (!m_stop) {
       ++rounds;

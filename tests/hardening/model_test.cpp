@@ -48,7 +48,7 @@ const Size kSizes[] = {{320, 240, true}, {640, 480, true}, {100000, 5, true}, {0
 class ModelRun {
  public:
   ModelRun(unsigned seed, long steps) : m_seed(seed), m_steps(steps), m_random(seed), m_folder(L"model") {
-    m_callbackCell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&CallbackCounter::Render));
+    m_callbackCell = reinterpret_cast<CallbackCell>(&CallbackCounter::Render);
   }
 
   // Runs the sequence; false (with the failure printed) at the first disagreement.
@@ -270,7 +270,7 @@ class ModelRun {
   // Setters with good, null, zero and bogus values.
   bool Setter() {
     const unsigned which = Pick(6);
-    unsigned long zero = 0;
+    CallbackCell zero = 0;
     HRESULT hr = S_OK;
     switch (which) {
       case 0: hr = m_camera->SetRenderWnd(m_window.hwnd); break;
@@ -374,7 +374,7 @@ class ModelRun {
   std::mt19937 m_random;
   ScratchFolder m_folder;
   RenderWindow m_window;
-  unsigned long m_callbackCell;
+  CallbackCell m_callbackCell;
   ComPtr<IIZelvora> m_camera;
   ComPtr<IPlayer> m_player;
   CameraModel m_model;

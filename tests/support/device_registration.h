@@ -113,7 +113,7 @@ class ReportCollector {
  public:
   ReportCollector() {
     s_current = this;
-    cell = reinterpret_cast<unsigned long>(&ReportCollector::Callback);
+    cell = reinterpret_cast<ULONG_PTR>(&ReportCollector::Callback);
   }
   ~ReportCollector() { s_current = nullptr; }
   ReportCollector(const ReportCollector&) = delete;
@@ -131,7 +131,7 @@ class ReportCollector {
     return found;
   }
 
-  unsigned long cell;  // the host cell holding the callback's address
+  ULONG_PTR cell;  // the host cell holding the callback's address (a CallbackCell: pointer-sized)
   std::vector<Report> reports;
 
  private:

@@ -159,7 +159,7 @@ struct CallbackCounter {
     }
   }
   static void Reset() { frames = nullData = width = height = 0; }
-  unsigned long cell = reinterpret_cast<unsigned long>(&CallbackCounter::Render);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&CallbackCounter::Render);
 };
 inline volatile LONG CallbackCounter::frames = 0;
 inline volatile LONG CallbackCounter::nullData = 0;

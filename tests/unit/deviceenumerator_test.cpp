@@ -146,7 +146,7 @@ TEST_F(DeviceWalk, ANullOrEmptyCellReportsNothingAndChangesNothingElse) {
     EXPECT_STREQ(reported->CameraDisplayName(i), silent.CameraDisplayName(i));
   }
   // A cell that holds no address: nothing is called.
-  unsigned long empty = 0;
+  CallbackCell empty = 0;
   EXPECT_EQ(S_FALSE, devices->EnumDevices(DeviceCategory::Camera, &empty));
 }
 
@@ -154,18 +154,18 @@ TEST_F(DeviceWalk, ANullOrEmptyCellReportsNothingAndChangesNothingElse) {
 // the next device reported to that one.
 std::vector<int> g_firstCalls;
 std::vector<int> g_secondCalls;
-unsigned long* g_cell = nullptr;
+CallbackCell* g_cell = nullptr;
 void __cdecl SecondCallback(int index, const unsigned short*, int) { g_secondCalls.push_back(index); }
 void __cdecl FirstCallback(int index, const unsigned short*, int) {
   g_firstCalls.push_back(index);
-  *g_cell = reinterpret_cast<unsigned long>(&SecondCallback);
+  *g_cell = reinterpret_cast<CallbackCell>(&SecondCallback);
 }
 
 TEST_F(DeviceWalk, TheCellIsReadAtEachReport) {
   AddCamera(L"ZelvoraTest A", Camera(L"A"));
   AddCamera(L"ZelvoraTest B", Camera(L"B"));
   AddCamera(L"ZelvoraTest C", Camera(L"C"));
-  unsigned long cell = reinterpret_cast<unsigned long>(&FirstCallback);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&FirstCallback);
   g_cell = &cell;
   EXPECT_EQ(S_FALSE, devices->EnumDevices(DeviceCategory::Camera, &cell));
   EXPECT_EQ(std::vector<int>{0}, g_firstCalls);

@@ -201,11 +201,11 @@ class FrameCallbackTest : public testing::Test {
     return files.back();
   }
   void UseCallback(FrameCallback& cb) {
-    cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&RenderFn));
+    cell = reinterpret_cast<CallbackCell>(&RenderFn);
     cb.SetRenderCallback(&cell);
   }
 
-  unsigned long cell = 0;
+  CallbackCell cell = 0;
   std::wstring dir;
   std::vector<std::wstring> files;
 };
@@ -314,10 +314,14 @@ TEST_F(FrameCallbackTest, CallbackCellSettersAndUnconfiguredFormat) {
   EXPECT_EQ(1, g_callback.count);
   EXPECT_EQ(nullptr, g_callback.data);
 
-  unsigned long other = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OtherRenderFn));
+  CallbackCell other = reinterpret_cast<CallbackCell>(&OtherRenderFn);
   cb.SetRenderCallback(&other);
   EXPECT_EQ(&OtherRenderFn, access.Render());
-  unsigned long none = 0;  // a variable holding 0 removes the callback
+  // The whole cell is the address: a 64-bit host's functions may lie above 4 GB. Only stored.
+  CallbackCell high = static_cast<CallbackCell>(sizeof(CallbackCell) == 8 ? 0x7FF6A5A5C3C3F0F0ull : 0xC3C3F0F0ull);
+  cb.SetRenderCallback(&high);
+  EXPECT_EQ(high, reinterpret_cast<CallbackCell>(access.Render()));
+  CallbackCell none = 0;  // a variable holding 0 removes the callback
   cb.SetRenderCallback(&none);
   EXPECT_EQ(nullptr, access.Render());
   ASSERT_EQ(S_OK, cb.BufferCB(0, &byte, 1));
@@ -561,7 +565,7 @@ TEST_F(FrameCallbackTest, EncoderLookupAndSaveArguments) {
 TEST_F(FrameCallbackTest, CaptureGraphForwardsToItsFrameCallback) {
   CaptureGraph graph;
   FrameCallbackTestAccess access(FrameDeliveryTestAccess::Callback(graph));
-  cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&RenderFn));
+  cell = reinterpret_cast<CallbackCell>(&RenderFn);
   graph.SetRenderCallbackFun(&cell);
   EXPECT_EQ(&RenderFn, access.Render());
   graph.SetRenderCallbackFun(nullptr);
@@ -658,7 +662,7 @@ class DeliveryGate : public testing::Test {
     callback.SetFrameFormat(ColorFormat::RGB24);
     callback.SetFrameSize(4, 4);
     callback.SetRenderWnd(window.hwnd);
-    unsigned long cell = reinterpret_cast<unsigned long>(&CountGateFrame);
+    CallbackCell cell = reinterpret_cast<CallbackCell>(&CountGateFrame);
     callback.SetRenderCallback(&cell);
     g_gateFrames = 0;
   }

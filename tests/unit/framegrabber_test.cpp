@@ -123,7 +123,7 @@ TEST(FrameGrabber, SampleGrabberDeliversConvertedFramesToTheHost) {
   FrameCallback cb;
   cb.SetFrameFormat(ColorFormat::YUY2);
   cb.SetFrameSize(w, h);
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&KeepPicture));
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&KeepPicture);
   cb.SetRenderCallback(&cell);
   g_pictures.clear();
   {

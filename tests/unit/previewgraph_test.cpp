@@ -59,7 +59,7 @@ TEST(PreviewWithoutGrabber, RunsThePreviewWithoutFrames) {
   testsupport::Watchdog watchdog("preview without grabber", 60);
   CaptureGraph graph;
   CaptureGraphTestAccess a(graph);
-  unsigned long cell = reinterpret_cast<unsigned long>(&CountFrame);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&CountFrame);
   graph.SetRenderCallbackFun(&cell);
   // As after a failed creation: no grabber for the rest of the object's life.
   a.m_bUseGrabber() = FALSE;
