@@ -1,5 +1,12 @@
 // Registry entries of the server, written by code. The table below is the whole of what
 // registration writes under HKEY_CLASSES_ROOT; unregistration removes exactly these keys.
+//
+// On 64-bit Windows the 32-bit and the 64-bit DLL can both be registered, each from a process of
+// its own architecture. HKCR\CLSID is kept apart per registry view (the 32-bit one lives under
+// Wow6432Node), but the ProgID keys, HKCR\AppID and HKCR\TypeLib are one set of keys shared by
+// both views (Windows 7 and later; Wine does the same). Unregistering one DLL therefore leaves the
+// shared keys alone while the class is still registered in the other view, and of the type
+// library only removes its own architecture's entry (win32 or win64) when the other's is there.
 #include "shell/registrar.h"
 
 #include <oleauto.h>
@@ -32,6 +39,25 @@ std::wstring GuidString(REFGUID guid) {
 }
 
 HRESULT FromWin32(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+
+// The other architecture's registry view. On 32-bit Windows the flag is ignored and the one view
+// there is gets read.
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+
+bool KeyExists(const std::wstring& path, REGSAM view = 0) {
+  ScopedKey key;
+  return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.Address()) == ERROR_SUCCESS;
+}
+
+// True while the other architecture's DLL is registered for the class. Asked after this view's
+// class key is gone, so with a single view it is false.
+bool ClassRegisteredInOtherView() {
+  return KeyExists(L"CLSID\\" + GuidString(CLSID_IZelvora) + L"\\InprocServer32", kOtherView);
+}
 
 // Creates (or opens) HKCR\path and sets one string value (`name` null: the default value).
 HRESULT SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
@@ -73,6 +99,7 @@ HRESULT RegisterAppId() {
 }
 
 HRESULT UnregisterAppId() {
+  if (ClassRegisteredInOtherView()) return S_OK;  // shared with the other view's registration
   HRESULT hr = DeleteTree(L"AppID\\" + GuidString(kAppId));
   HRESULT hr2 = DeleteTree(std::wstring(L"AppID\\") + kAppIdName);
   return FAILED(hr) ? hr : hr2;
@@ -110,11 +137,11 @@ HRESULT RegisterClassEntries(const std::wstring& modulePath) {
   return S_OK;
 }
 
+// This view's class key first; the ProgIDs are shared and stay while the other view has the class.
 HRESULT UnregisterClassEntries() {
-  HRESULT result = S_OK;
-  const std::wstring keys[] = {kProgId, kVersionIndependentProgId,
-                               L"CLSID\\" + GuidString(CLSID_IZelvora)};
-  for (const auto& key : keys) {
+  HRESULT result = DeleteTree(L"CLSID\\" + GuidString(CLSID_IZelvora));
+  if (ClassRegisteredInOtherView()) return result;
+  for (const wchar_t* key : {kProgId, kVersionIndependentProgId}) {
     HRESULT hr = DeleteTree(key);
     if (SUCCEEDED(result) && FAILED(hr)) result = hr;
   }
@@ -142,10 +169,17 @@ HRESULT UnregisterTypeLibrary(const std::wstring& modulePath) {
   // A library that is not registered is already in the wanted state.
   wchar_t version[16] = {};
   _snwprintf(version, 15, L"\\%x.%x", library.wMajorVerNum, library.wMinorVerNum);
-  ScopedKey key;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidString(library.guid) + version).c_str(), 0, KEY_READ,
-                    key.Address()) != ERROR_SUCCESS)
-    return hr;
+  const std::wstring versionKey = L"TypeLib\\" + GuidString(library.guid) + version;
+  if (!KeyExists(versionKey)) return hr;
+
+  // With the other architecture's entry beside ours, only ours goes: the version key, its flags
+  // and help folder belong to both. The interfaces are not automation interfaces, so registration
+  // wrote nothing under HKCR\Interface that would need removing as well.
+  wchar_t locale[16] = {};
+  _snwprintf(locale, 15, L"\\%lx\\", static_cast<unsigned long>(library.lcid));
+  const bool win64 = library.syskind == SYS_WIN64;
+  if (KeyExists(versionKey + locale + (win64 ? L"win32" : L"win64")))
+    return DeleteTree(versionKey + locale + (win64 ? L"win64" : L"win32"));
   return UnRegisterTypeLib(library.guid, library.wMajorVerNum, library.wMinorVerNum, library.lcid, library.syskind);
 }
 

@@ -104,3 +104,27 @@ TEST(Registration, ProgIdsLeadToTheClass) {
                                      reinterpret_cast<void**>(object.GetAddressOf())));
   }
 }
+
+// The other architecture's DLL registers its type library under the same version key (TypeLib is
+// shared by both registry views): unregistering this DLL takes only this architecture's entry.
+TEST(Registration, UnregisterKeepsTheOtherArchitecturesTypeLibraryEntry) {
+  auto unregister = Export<HRESULT(STDAPICALLTYPE*)()>("DllUnregisterServer");
+  auto reg = Export<HRESULT(STDAPICALLTYPE*)()>("DllRegisterServer");
+  ASSERT_NE(nullptr, unregister);
+  const std::wstring locale = L"TypeLib\\" + GuidString(LIBID_ZelvoraLib) + L"\\1.0\\0\\";
+  const std::wstring own = locale + (sizeof(void*) == 8 ? L"win64" : L"win32");
+  const std::wstring other = locale + (sizeof(void*) == 8 ? L"win32" : L"win64");
+  ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, own));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, other.c_str(), nullptr, REG_SZ,
+                                           L"C:\\other\\Zelvora.dll", 44));
+
+  EXPECT_EQ(S_OK, unregister());
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, own));
+  EXPECT_EQ(L"C:\\other\\Zelvora.dll", ReadString(HKEY_CLASSES_ROOT, other, nullptr));
+  EXPECT_EQ(L"Zelvora 1.0 Type Library",
+            ReadString(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidString(LIBID_ZelvoraLib) + L"\\1.0", nullptr));
+
+  EXPECT_EQ(S_OK, reg());
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, other.c_str());
+  ExpectTable(ModulePath(ComponentModule()));
+}

@@ -11,9 +11,15 @@
 //       Prints the preview host's window title.
 //   zelvora_kit_check close-frame
 //       Waits for the preview host's property frame, prints the texts it shows, and closes it.
+//   zelvora_kit_check create CLSID PROGID LIBID
+//       A host of the process's own architecture: creates the class by CLSID and by ProgID and
+//       loads the registered type library; prints the DLL that COM loaded and the library's
+//       architecture, which must be the process's own.
 // Prints what it found; exit code 0 when the picture is right or the window was there.
 #include <windows.h>
 #include <objidl.h>
+#include <oleauto.h>
+#include <wrl/client.h>
 #include <gdiplus.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -267,6 +273,41 @@ int PreviewCommand(const wchar_t* what, const wchar_t* argument) {
   return 0;
 }
 
+int CreateClass(const wchar_t* clsidText, const wchar_t* progId, const wchar_t* libidText) {
+  const bool win64 = sizeof(void*) == 8;
+  printf("%s host\n", win64 ? "64-bit" : "32-bit");
+  CLSID clsid = {}, libid = {}, fromProgId = {};
+  if (FAILED(CLSIDFromString(clsidText, &clsid)) || FAILED(CLSIDFromString(libidText, &libid))) return 2;
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+  int failures = 0;
+  {
+    Microsoft::WRL::ComPtr<IUnknown> object;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(object.GetAddressOf()));
+    wchar_t path[MAX_PATH] = {};
+    if (HMODULE module = GetModuleHandleW(L"Zelvora.dll")) GetModuleFileNameW(module, path, MAX_PATH);
+    printf("class: 0x%08lx %ls\n", static_cast<unsigned long>(hr), path);
+    failures += FAILED(hr);
+
+    hr = CLSIDFromProgID(progId, &fromProgId);
+    const bool same = SUCCEEDED(hr) && IsEqualCLSID(clsid, fromProgId);
+    printf("ProgID %ls: 0x%08lx%s\n", progId, static_cast<unsigned long>(hr), same ? "" : " (not the class)");
+    failures += !same;
+
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    hr = LoadRegTypeLib(libid, 1, 0, 0, &library);
+    TLIBATTR* attr = nullptr;
+    if (SUCCEEDED(hr)) hr = library->GetLibAttr(&attr);
+    const SYSKIND kind = attr ? attr->syskind : SYS_WIN16;
+    if (attr) library->ReleaseTLibAttr(attr);
+    printf("type library: 0x%08lx %s\n", static_cast<unsigned long>(hr),
+           kind == SYS_WIN64 ? "win64" : kind == SYS_WIN32 ? "win32" : "-");
+    failures += FAILED(hr) || kind != (win64 ? SYS_WIN64 : SYS_WIN32);
+  }
+  CoUninitialize();
+  return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -282,8 +323,11 @@ int wmain(int argc, wchar_t** argv) {
     rc = PreviewCommand(argv[1], argv[2]);
   } else if (argc == 2 && (wcscmp(argv[1], L"title") == 0 || wcscmp(argv[1], L"close-frame") == 0)) {
     rc = PreviewCommand(argv[1], nullptr);
+  } else if (argc == 5 && wcscmp(argv[1], L"create") == 0) {
+    rc = CreateClass(argv[2], argv[3], argv[4]);
   } else {
-    printf("usage: zelvora_kit_check jpeg FILE W H | xwd FILE REPORT OUT.png | command ID | title | close-frame\n");
+    printf("usage: zelvora_kit_check jpeg FILE W H | xwd FILE REPORT OUT.png | command ID | title | close-frame"
+           " | create CLSID PROGID LIBID\n");
   }
   fflush(stdout);
   Gdiplus::GdiplusShutdown(token);
