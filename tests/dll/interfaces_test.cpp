@@ -80,7 +80,8 @@ TEST(Interfaces, MethodsThatDoNothingReturnSOkOrENotImplAndWriteNothing) {
   EXPECT_EQ(S_OK, setting->DefaultSetting());
   EXPECT_EQ(S_OK, camera->SetLoadCameraName(W(L"anything")));
   EXPECT_EQ(S_OK, camera->SetLoadCameraName(nullptr));
-  EXPECT_EQ(S_OK, device->SetDeviceCallBac(&value));
+  CallbackCell cell = 0xA5A5A5A5;
+  EXPECT_EQ(S_OK, device->SetDeviceCallBac(&cell));
   EXPECT_EQ(S_OK, device->SetDeviceCallBac(nullptr));
   EXPECT_EQ(S_OK, player->GetFileFrameThumb());
   EXPECT_EQ(E_NOTIMPL, error->GetLastError());
