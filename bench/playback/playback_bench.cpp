@@ -92,7 +92,7 @@ struct PlayResult {
 PlayResult Play(const std::wstring& file) {
   PlayResult result;
   zelvora::FilePlayer player;
-  unsigned long cell = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(&OnFrame));
+  zelvora::CallbackCell cell = reinterpret_cast<UINT_PTR>(&OnFrame);
   player.SetCallBackRender(&cell);
   g_frames = 0;
   g_wrongSize = 0;

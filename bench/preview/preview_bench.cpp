@@ -153,7 +153,7 @@ double ConversionMs(const Case& c) {
 }
 
 void RunDelivery(IIZelvora* camera, HWND window, const Case& c) {
-  unsigned long cell = reinterpret_cast<unsigned long>(&OnFrame);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&OnFrame);
   camera->SetRenderCallbackFun(&cell);
   camera->SetNeedReleaseFrame(0);
   HRESULT hr = camera->LoadCameraXY(reinterpret_cast<unsigned short*>(const_cast<wchar_t*>(c.name)), c.width, c.height);
@@ -200,7 +200,7 @@ void RunDelivery(IIZelvora* camera, HWND window, const Case& c) {
 }
 
 void RunFirstFrame(IIZelvora* camera, const Case& c, int loads) {
-  unsigned long cell = reinterpret_cast<unsigned long>(&OnFrame);
+  CallbackCell cell = reinterpret_cast<CallbackCell>(&OnFrame);
   camera->SetRenderCallbackFun(&cell);
   std::vector<double> times;
   for (int i = 0; i < loads; ++i) {
