@@ -41,6 +41,8 @@ case "$what" in
       tree="$BUILD_DIR"
     fi
     bin="$tree/bin"
+    [ -f "$bin/zelvora_demo.exe" ] ||
+      { echo "No $arch demo host in $bin (configured with -DZELVORA_BUILD_X64=OFF?)" >&2; exit 1; }
     echo "Architecture: $arch (the demo host and Zelvora.dll of $bin)"
     dll="Z:$(printf '%s' "$bin/Zelvora.dll" | tr / '\\')"
     "$root/testenv/winerun" "$tree" "$bin/zelvora_devices_setup.exe" default
