@@ -26,7 +26,7 @@ dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 exec 9>"$BUILD_DIR/.wineprefix-display.lock"
 flock 9
-if [ ! -f "$WINEPREFIX/.zelvora-ready" ]; then
+if [ ! -f "$WINEPREFIX/.zelvora-ready" ] || ! grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg" 2>/dev/null; then
   echo "Creating the display tests' Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   timeout -k 5 300 wineboot -i </dev/null >"$out/wineboot.log" 2>&1

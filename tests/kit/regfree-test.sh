@@ -10,7 +10,22 @@ SRC=$(cd "$2" && pwd)
 dir="$BUILD_DIR/regfree-host"
 rm -rf "$dir"
 mkdir -p "$dir"
-cp "$BUILD_DIR/bin/zelvora_regfree.exe" "$BUILD_DIR/bin/Zelvora.dll" "$SRC/src/shell/Zelvora.sxs.manifest" "$dir/"
+cp "$BUILD_DIR/bin/zelvora_regfree.exe" "$BUILD_DIR/bin/Zelvora.dll" "$BUILD_DIR/bin/Zelvora.sxs.manifest" "$dir/"
+
+# Windows binds a host only to an assembly of its own architecture (Wine does not check): the
+# host's embedded manifest and the DLL's must name the architecture of the programs.
+# (The PE header's offset is at 0x3C; its machine field follows the 4-byte signature.)
+offset=$(od -An -tu4 -j60 -N4 "$dir/Zelvora.dll" | tr -d ' ')
+machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$dir/Zelvora.dll" | tr -d ' ')
+case "$machine" in
+  8664) arch=amd64 ;;
+  *) arch=x86 ;;
+esac
+for f in "$dir/Zelvora.sxs.manifest" "$dir/zelvora_regfree.exe"; do
+  names=$(grep -ao 'processorArchitecture="[^"]*"' "$f" | sort -u)
+  [ "$names" = "processorArchitecture=\"$arch\"" ] ||
+    { echo "FAILED: $(basename "$f") names $names, not $arch"; exit 1; }
+done
 
 echo "== with the manifest"
 "$SRC/testenv/winerun" "$BUILD_DIR" "$dir/zelvora_regfree.exe"

@@ -81,27 +81,36 @@ function(zelvora_gtest_scan out)
   set(${out} ${cases} PARENT_SCOPE)
 endfunction()
 
-# zelvora_gtest_group(<group> PROGRAM <target> [COMMAND <command>...])
+# zelvora_gtest_group(<group> PROGRAM <target> [ARCH x86|x64] [COMMAND <command>...])
 # zelvora_gtest_group(<group> NATIVE_PROGRAM <path> SOURCES <files>... COMMAND <command>...)
 #
 # Registers the ctest entry <group> and the entries of its cases.
 #   PROGRAM         the test program's target, a Windows program. Its sources are scanned. Without
 #                   COMMAND, ctest runs it under Wine (testenv/winerun), as ./run.sh case does.
+#   ARCH            which build of the program runs: x86 (the default, this tree's) or x64 (the same
+#                   target of the 64-bit child build, in ZELVORA_BIN_x64, run in that tree's prefix;
+#                   same sources, same cases).
 #   NATIVE_PROGRAM  a test program built for this machine outside this build tree, from SOURCES.
 #   COMMAND         what ctest runs instead, when the program needs more around it (a display, a
 #                   build of its own); the program learns where to write its report from
 #                   GTEST_OUTPUT in its environment.
 # Test properties (fixtures, locks, limits) are set on <group> as for any test.
 function(zelvora_gtest_group group)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PROGRAM;NATIVE_PROGRAM" "SOURCES;COMMAND")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PROGRAM;NATIVE_PROGRAM;ARCH" "SOURCES;COMMAND")
   if(ARG_PROGRAM)
-    set(program $<TARGET_FILE:${ARG_PROGRAM}>)
+    set(tree ${CMAKE_BINARY_DIR})
+    if(ARG_ARCH AND NOT ARG_ARCH STREQUAL "x86")
+      set(program ${ZELVORA_BIN_${ARG_ARCH}}/$<TARGET_FILE_NAME:${ARG_PROGRAM}>)
+      set(tree ${ZELVORA_TREE_${ARG_ARCH}})
+    else()
+      set(program $<TARGET_FILE:${ARG_PROGRAM}>)
+    endif()
     set(form wine)
     if(ARG_COMMAND)
       set(kind script)
     else()
       set(kind wine)
-      set(ARG_COMMAND ${ZELVORA_WINERUN} ${CMAKE_BINARY_DIR} ${program})
+      set(ARG_COMMAND ${ZELVORA_WINERUN} ${tree} ${program})
     endif()
     # The sources are read at the end of the directory, when the target has all of them.
     cmake_language(EVAL CODE "cmake_language(DEFER CALL _zelvora_gtest_target_cases [[${group}]] [[${ARG_PROGRAM}]])")

@@ -21,6 +21,15 @@ if [ -z "$found" ]; then
     index(tolower(g "." $1), tolower(n)) { print "  " g "." $1 }' "$dir"/*.cases | head -n 30
   exit 2
 fi
+# A program built for both architectures has the group <group> (32-bit) and <group>_x64: a bare
+# <Suite>.<Case> names the 32-bit build's case, <group>_x64.<Suite>.<Case> the 64-bit one.
+if [ "$(printf '%s\n' "$found" | wc -l)" -gt 1 ]; then
+  x86=$(printf '%s\n' "$found" | awk '$1 !~ /_x64$/')
+  if [ -n "$x86" ] && [ "$(printf '%s\n' "$x86" | wc -l)" -eq 1 ]; then
+    twins=$(printf '%s\n' "$found" | awk -v g="${x86%% *}" '$1 != g && $1 != g "_x64"')
+    [ -n "$twins" ] || found=$x86
+  fi
+fi
 if [ "$(printf '%s\n' "$found" | wc -l)" -gt 1 ]; then
   echo "$name is a case of several programs; name one:"
   printf '%s\n' "$found" | awk '{ print "  " $1 "." $2 }'

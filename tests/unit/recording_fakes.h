@@ -251,7 +251,7 @@ class Mixer final : public zelvora::AudioMixerApi {
     // Without MIXER_OBJECTF_HMIXER the object is a device number, as winmm takes it: a handle
     // value then names no mixer.
     if ((flags & 0xF0000000u) != MIXER_OBJECTF_HMIXER) return MMSYSERR_BADDEVICEID;
-    if (reinterpret_cast<HMIXER>(mixer) != kHandle || line->cbStruct != 280 || line->dwDestination != 0)
+    if (reinterpret_cast<HMIXER>(mixer) != kHandle || line->cbStruct != sizeof(MIXERLINEW) || line->dwDestination != 0)
       return MMSYSERR_INVALPARAM;
     if ((flags & MIXER_GETLINEINFOF_QUERYMASK) == MIXER_GETLINEINFOF_DESTINATION) {
       if (destinationResult != MMSYSERR_NOERROR) return destinationResult;

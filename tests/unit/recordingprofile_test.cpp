@@ -273,7 +273,7 @@ TEST_F(ProfileTest, FindCodecFormatLeavesTheCallersPointerAloneWhenNothingIsFoun
 
   EXPECT_TRUE(a.FindCodecFormat(manager.Get(), kWmMediaTypeVideo, kWmSubtypeWmv3, &record));
   ASSERT_NE(nullptr, record);
-  EXPECT_EQ(reinterpret_cast<BYTE*>(record) + 72, record->pbFormat);
+  EXPECT_EQ(reinterpret_cast<BYTE*>(record) + sizeof(WM_MEDIA_TYPE), record->pbFormat);
   FreeWmMediaType(record);
   EXPECT_FALSE(a.FindCodecFormat(nullptr, kWmMediaTypeVideo, kWmSubtypeWmv3, &record));
 }
@@ -291,7 +291,7 @@ TEST(WmMediaTypeRecords, CopyIsOneBlockWithTheFormatBehindTheHeader) {
   WM_MEDIA_TYPE* copy = nullptr;
   ASSERT_EQ(S_OK, CopyWmMediaType(&copy, &source));
   EXPECT_EQ(before + 1, LiveWmMediaTypes());
-  EXPECT_EQ(reinterpret_cast<BYTE*>(copy) + 72, copy->pbFormat);
+  EXPECT_EQ(reinterpret_cast<BYTE*>(copy) + sizeof(WM_MEDIA_TYPE), copy->pbFormat);
   EXPECT_EQ(0, memcmp(block, copy->pbFormat, sizeof(block)));
   EXPECT_TRUE(IsEqualGUID(source.subtype, copy->subtype));
   EXPECT_EQ(77u, copy->lSampleSize);
@@ -300,7 +300,7 @@ TEST(WmMediaTypeRecords, CopyIsOneBlockWithTheFormatBehindTheHeader) {
   source.cbFormat = 0;
   source.pbFormat = nullptr;
   ASSERT_EQ(S_OK, CopyWmMediaType(&copy, &source));
-  EXPECT_EQ(reinterpret_cast<BYTE*>(copy) + 72, copy->pbFormat);
+  EXPECT_EQ(reinterpret_cast<BYTE*>(copy) + sizeof(WM_MEDIA_TYPE), copy->pbFormat);
   FreeWmMediaType(copy);
 
   EXPECT_EQ(E_POINTER, CopyWmMediaType(nullptr, &source));
@@ -322,7 +322,7 @@ TEST_F(ProfileTest, GetStreamMediaTypeReadsTheWholeRecord) {
   *props.GetAddressOf() = new wmfake::Stream(&runtime, kWmMediaTypeVideo, &format);
   ASSERT_EQ(S_OK, a.GetStreamMediaType(props.Get(), &record));
   EXPECT_EQ(sizeof(VIDEOINFOHEADER), record->cbFormat);
-  EXPECT_EQ(reinterpret_cast<BYTE*>(record) + 72, record->pbFormat);
+  EXPECT_EQ(reinterpret_cast<BYTE*>(record) + sizeof(WM_MEDIA_TYPE), record->pbFormat);
   EXPECT_EQ(0, memcmp(format.block.data(), record->pbFormat, record->cbFormat));
   FreeWmMediaType(record);
 

@@ -88,7 +88,7 @@ struct StreamState {
   DWORD bitrate = 0, bufferWindow = 0;
   bool hasMediaType = false;
   MediaType mediaType;
-  bool formatBehindHeader = false;  // pbFormat pointed just behind the 72-byte header
+  bool formatBehindHeader = false;  // pbFormat pointed just behind the header (72 bytes on x86, 88 on x64)
   DWORD quality = 0;
   LONGLONG keyFrameSpacing = 0;
   bool complexitySet = false;
