@@ -42,7 +42,13 @@ LARGE_INTEGER g_firstFrame = {};
 
 void __cdecl OnFrame(RenderFrame*, int, int) {
   InterlockedIncrement(&g_callbacks);
-  if (InterlockedExchange(&g_firstFrameArmed, 0) == 1) QueryPerformanceCounter(&g_firstFrame);
+  // Stamped before the flag drops to 0: the waiting thread reads the stamp only then (2: stamping).
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  if (InterlockedCompareExchange(&g_firstFrameArmed, 2, 1) == 1) {
+    g_firstFrame = now;
+    InterlockedExchange(&g_firstFrameArmed, 0);
+  }
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -245,8 +251,14 @@ DWORD HandlesFromSystemTable(HANDLE sample, DWORD* ofSampleType) {
     ULONG needed = 0;
     const LONG status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
     if (status == 0) {
-      const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-      const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG));
+      // The entries follow the count at their own alignment (offset 8 on x64, 4 on x86).
+      struct Table {
+        ULONG count;
+        Entry entries[1];
+      };
+      const Table* table = reinterpret_cast<const Table*>(buffer.data());
+      const ULONG count = table->count;
+      const Entry* entries = table->entries;
       DWORD mine = 0;
       int sampleType = -1;
       for (ULONG i = 0; i < count; ++i)
