@@ -12,10 +12,10 @@ if(ZELVORA_BUILD_X64)
   find_program(ZELVORA_STRIP_x64 x86_64-w64-mingw32-strip)
   set(ZELVORA_SDK_X64_ARGS -DX64_DIR=${ZELVORA_X64_DIR} -DSTRIP_x64=${ZELVORA_STRIP_x64})
   # The target alone orders the child build first but does not make the kit again when the 64-bit
-  # DLL changes; its done stamp (PREFIX in cmake/x64.cmake) does. The child build is always run
-  # (its own build tool decides what is out of date), so the kit is made with every build.
-  set(ZELVORA_SDK_X64_DEPENDS zelvora_x64 ${CMAKE_BINARY_DIR}/x64-superbuild/src/zelvora_x64-stamp/zelvora_x64-done
-      ${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake)
+  # DLL changes; the child's files (BUILD_BYPRODUCTS in cmake/x64.cmake) do, and only when they
+  # change.
+  set(ZELVORA_SDK_X64_DEPENDS zelvora_x64 ${ZELVORA_X64_DIR}/bin/Zelvora.dll ${ZELVORA_X64_DIR}/bin/Zelvora.sxs.manifest
+      ${ZELVORA_X64_DIR}/include/Zelvora.tlb ${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake)
 endif()
 add_custom_command(
   OUTPUT ${ZELVORA_SDK_ZIP}

@@ -22,6 +22,10 @@ ExternalProject_Add(zelvora_x64
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${ZELVORA_X64_TARGETS}
   # The child's own build tool decides what is out of date.
   BUILD_ALWAYS ON
+  # What the kit takes from the child: a file that the child's build leaves untouched leaves the
+  # kit as it is.
+  BUILD_BYPRODUCTS ${ZELVORA_X64_DIR}/bin/Zelvora.dll ${ZELVORA_X64_DIR}/bin/Zelvora.sxs.manifest
+                   ${ZELVORA_X64_DIR}/include/Zelvora.tlb
   INSTALL_COMMAND ""
   USES_TERMINAL_CONFIGURE ON
   USES_TERMINAL_BUILD ON)
