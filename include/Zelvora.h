@@ -66,6 +66,14 @@ interface IUtility;
 #endif /* __cplusplus */
 #endif
 
+#ifndef __ICameraMode_FWD_DEFINED__
+#define __ICameraMode_FWD_DEFINED__
+typedef interface ICameraMode ICameraMode;
+#ifdef __cplusplus
+interface ICameraMode;
+#endif /* __cplusplus */
+#endif
+
 #ifndef __IZelvora_FWD_DEFINED__
 #define __IZelvora_FWD_DEFINED__
 #ifdef __cplusplus
@@ -1005,6 +1013,210 @@ static FORCEINLINE ULONG IUtility_Release(IUtility* This) {
 
 #endif  /* __IUtility_INTERFACE_DEFINED__ */
 
+/* ICameraMode: results besides the usual E_POINTER, E_INVALIDARG, E_OUTOFMEMORY. */
+/* No video (or audio) input has the device id given. */
+#define ZELVORA_E_NO_SUCH_DEVICE ((HRESULT)0x80040A01L)
+/* The camera offers no mode that the component delivers at the size, format and rate asked for. */
+#define ZELVORA_E_NO_SUCH_MODE ((HRESULT)0x80040A02L)
+/* SetLoadPolicy: LoadCamera, LoadCameraXY and LoadCameraWithAudio fall back to NV12, then MJPG, */
+/* at the requested size and highest frame rate where they would return 7 or 8. */
+#define ZELVORA_LOAD_FALLBACK_COMPRESSED 0x00000001
+#define ZELVORA_MAX_MODE_RATES 16
+typedef struct CameraModeInfo {
+    unsigned short tcSubtype[8];
+    GUID guidSubtype;
+    int nWidth;
+    int nHeight;
+    int nRateCount;
+    double dRates[16];
+    LONGLONG llIntervals[16];
+    LONG bDeliverable;
+} CameraModeInfo;
+/*****************************************************************************
+ * ICameraMode interface
+ */
+#ifndef __ICameraMode_INTERFACE_DEFINED__
+#define __ICameraMode_INTERFACE_DEFINED__
+
+DEFINE_GUID(IID_ICameraMode, 0x2190dd8c, 0xbf8e, 0x4bd6, 0x9f,0x56, 0x2a,0x26,0x30,0x73,0x17,0xd8);
+#if defined(__cplusplus) && !defined(CINTERFACE)
+MIDL_INTERFACE("2190dd8c-bf8e-4bd6-9f56-2a26307317d8")
+ICameraMode : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE GetCameraCount(
+        int *pnCount) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetCameraId(
+        int nIndex,
+        BSTR *pbstrName,
+        BSTR *pbstrDeviceId) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetModeCount(
+        unsigned short *tcDeviceId,
+        int *pnCount) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetMode(
+        int nIndex,
+        CameraModeInfo *pMode) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE LoadCameraMode(
+        unsigned short *tcDeviceId,
+        unsigned short *tcSubtype,
+        int nWidth,
+        int nHeight,
+        double dFrameRate,
+        unsigned short *tcAudioDevice) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentMode(
+        CameraModeInfo *pMode) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE SetLoadPolicy(
+        ULONG dwPolicy) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetLoadPolicy(
+        ULONG *pdwPolicy) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetFrameCounts(
+        ULONG *pdwDelivered,
+        ULONG *pdwDropped) = 0;
+
+};
+#ifdef __CRT_UUID_DECL
+__CRT_UUID_DECL(ICameraMode, 0x2190dd8c, 0xbf8e, 0x4bd6, 0x9f,0x56, 0x2a,0x26,0x30,0x73,0x17,0xd8)
+#endif
+#else
+typedef struct ICameraModeVtbl {
+    BEGIN_INTERFACE
+
+    /*** IUnknown methods ***/
+    HRESULT (STDMETHODCALLTYPE *QueryInterface)(
+        ICameraMode *This,
+        REFIID riid,
+        void **ppvObject);
+
+    ULONG (STDMETHODCALLTYPE *AddRef)(
+        ICameraMode *This);
+
+    ULONG (STDMETHODCALLTYPE *Release)(
+        ICameraMode *This);
+
+    /*** ICameraMode methods ***/
+    HRESULT (STDMETHODCALLTYPE *GetCameraCount)(
+        ICameraMode *This,
+        int *pnCount);
+
+    HRESULT (STDMETHODCALLTYPE *GetCameraId)(
+        ICameraMode *This,
+        int nIndex,
+        BSTR *pbstrName,
+        BSTR *pbstrDeviceId);
+
+    HRESULT (STDMETHODCALLTYPE *GetModeCount)(
+        ICameraMode *This,
+        unsigned short *tcDeviceId,
+        int *pnCount);
+
+    HRESULT (STDMETHODCALLTYPE *GetMode)(
+        ICameraMode *This,
+        int nIndex,
+        CameraModeInfo *pMode);
+
+    HRESULT (STDMETHODCALLTYPE *LoadCameraMode)(
+        ICameraMode *This,
+        unsigned short *tcDeviceId,
+        unsigned short *tcSubtype,
+        int nWidth,
+        int nHeight,
+        double dFrameRate,
+        unsigned short *tcAudioDevice);
+
+    HRESULT (STDMETHODCALLTYPE *GetCurrentMode)(
+        ICameraMode *This,
+        CameraModeInfo *pMode);
+
+    HRESULT (STDMETHODCALLTYPE *SetLoadPolicy)(
+        ICameraMode *This,
+        ULONG dwPolicy);
+
+    HRESULT (STDMETHODCALLTYPE *GetLoadPolicy)(
+        ICameraMode *This,
+        ULONG *pdwPolicy);
+
+    HRESULT (STDMETHODCALLTYPE *GetFrameCounts)(
+        ICameraMode *This,
+        ULONG *pdwDelivered,
+        ULONG *pdwDropped);
+
+    END_INTERFACE
+} ICameraModeVtbl;
+
+interface ICameraMode {
+    CONST_VTBL ICameraModeVtbl* lpVtbl;
+};
+
+#ifdef COBJMACROS
+#ifndef WIDL_C_INLINE_WRAPPERS
+/*** IUnknown methods ***/
+#define ICameraMode_QueryInterface(This,riid,ppvObject) (This)->lpVtbl->QueryInterface(This,riid,ppvObject)
+#define ICameraMode_AddRef(This) (This)->lpVtbl->AddRef(This)
+#define ICameraMode_Release(This) (This)->lpVtbl->Release(This)
+/*** ICameraMode methods ***/
+#define ICameraMode_GetCameraCount(This,pnCount) (This)->lpVtbl->GetCameraCount(This,pnCount)
+#define ICameraMode_GetCameraId(This,nIndex,pbstrName,pbstrDeviceId) (This)->lpVtbl->GetCameraId(This,nIndex,pbstrName,pbstrDeviceId)
+#define ICameraMode_GetModeCount(This,tcDeviceId,pnCount) (This)->lpVtbl->GetModeCount(This,tcDeviceId,pnCount)
+#define ICameraMode_GetMode(This,nIndex,pMode) (This)->lpVtbl->GetMode(This,nIndex,pMode)
+#define ICameraMode_LoadCameraMode(This,tcDeviceId,tcSubtype,nWidth,nHeight,dFrameRate,tcAudioDevice) (This)->lpVtbl->LoadCameraMode(This,tcDeviceId,tcSubtype,nWidth,nHeight,dFrameRate,tcAudioDevice)
+#define ICameraMode_GetCurrentMode(This,pMode) (This)->lpVtbl->GetCurrentMode(This,pMode)
+#define ICameraMode_SetLoadPolicy(This,dwPolicy) (This)->lpVtbl->SetLoadPolicy(This,dwPolicy)
+#define ICameraMode_GetLoadPolicy(This,pdwPolicy) (This)->lpVtbl->GetLoadPolicy(This,pdwPolicy)
+#define ICameraMode_GetFrameCounts(This,pdwDelivered,pdwDropped) (This)->lpVtbl->GetFrameCounts(This,pdwDelivered,pdwDropped)
+#else
+/*** IUnknown methods ***/
+static FORCEINLINE HRESULT ICameraMode_QueryInterface(ICameraMode* This,REFIID riid,void **ppvObject) {
+    return This->lpVtbl->QueryInterface(This,riid,ppvObject);
+}
+static FORCEINLINE ULONG ICameraMode_AddRef(ICameraMode* This) {
+    return This->lpVtbl->AddRef(This);
+}
+static FORCEINLINE ULONG ICameraMode_Release(ICameraMode* This) {
+    return This->lpVtbl->Release(This);
+}
+/*** ICameraMode methods ***/
+static FORCEINLINE HRESULT ICameraMode_GetCameraCount(ICameraMode* This,int *pnCount) {
+    return This->lpVtbl->GetCameraCount(This,pnCount);
+}
+static FORCEINLINE HRESULT ICameraMode_GetCameraId(ICameraMode* This,int nIndex,BSTR *pbstrName,BSTR *pbstrDeviceId) {
+    return This->lpVtbl->GetCameraId(This,nIndex,pbstrName,pbstrDeviceId);
+}
+static FORCEINLINE HRESULT ICameraMode_GetModeCount(ICameraMode* This,unsigned short *tcDeviceId,int *pnCount) {
+    return This->lpVtbl->GetModeCount(This,tcDeviceId,pnCount);
+}
+static FORCEINLINE HRESULT ICameraMode_GetMode(ICameraMode* This,int nIndex,CameraModeInfo *pMode) {
+    return This->lpVtbl->GetMode(This,nIndex,pMode);
+}
+static FORCEINLINE HRESULT ICameraMode_LoadCameraMode(ICameraMode* This,unsigned short *tcDeviceId,unsigned short *tcSubtype,int nWidth,int nHeight,double dFrameRate,unsigned short *tcAudioDevice) {
+    return This->lpVtbl->LoadCameraMode(This,tcDeviceId,tcSubtype,nWidth,nHeight,dFrameRate,tcAudioDevice);
+}
+static FORCEINLINE HRESULT ICameraMode_GetCurrentMode(ICameraMode* This,CameraModeInfo *pMode) {
+    return This->lpVtbl->GetCurrentMode(This,pMode);
+}
+static FORCEINLINE HRESULT ICameraMode_SetLoadPolicy(ICameraMode* This,ULONG dwPolicy) {
+    return This->lpVtbl->SetLoadPolicy(This,dwPolicy);
+}
+static FORCEINLINE HRESULT ICameraMode_GetLoadPolicy(ICameraMode* This,ULONG *pdwPolicy) {
+    return This->lpVtbl->GetLoadPolicy(This,pdwPolicy);
+}
+static FORCEINLINE HRESULT ICameraMode_GetFrameCounts(ICameraMode* This,ULONG *pdwDelivered,ULONG *pdwDropped) {
+    return This->lpVtbl->GetFrameCounts(This,pdwDelivered,pdwDropped);
+}
+#endif
+#endif
+
+#endif
+
+
+#endif  /* __ICameraMode_INTERFACE_DEFINED__ */
+
 #ifndef __ZelvoraLib_LIBRARY_DEFINED__
 #define __ZelvoraLib_LIBRARY_DEFINED__
 
@@ -1023,6 +1235,14 @@ __CRT_UUID_DECL(IZelvora, 0x69668b61, 0x56c6, 0x4223, 0xa0,0xa9, 0x2b,0x24,0x46,
 #endif
 #endif
 
+#ifndef __ICameraMode_FWD_DEFINED__
+#define __ICameraMode_FWD_DEFINED__
+typedef interface ICameraMode ICameraMode;
+#ifdef __cplusplus
+interface ICameraMode;
+#endif /* __cplusplus */
+#endif
+
 #endif /* __ZelvoraLib_LIBRARY_DEFINED__ */
 /* Begin additional prototypes for all interfaces */
 
@@ -1030,6 +1250,10 @@ ULONG           __RPC_USER HWND_UserSize     (ULONG *, ULONG, HWND *);
 unsigned char * __RPC_USER HWND_UserMarshal  (ULONG *, unsigned char *, HWND *);
 unsigned char * __RPC_USER HWND_UserUnmarshal(ULONG *, unsigned char *, HWND *);
 void            __RPC_USER HWND_UserFree     (ULONG *, HWND *);
+ULONG           __RPC_USER BSTR_UserSize     (ULONG *, ULONG, BSTR *);
+unsigned char * __RPC_USER BSTR_UserMarshal  (ULONG *, unsigned char *, BSTR *);
+unsigned char * __RPC_USER BSTR_UserUnmarshal(ULONG *, unsigned char *, BSTR *);
+void            __RPC_USER BSTR_UserFree     (ULONG *, BSTR *);
 
 /* End additional prototypes */
 

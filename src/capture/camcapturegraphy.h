@@ -8,8 +8,11 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "capture/audiomixer.h"
+#include "capture/modechoice.h"
 #include "devices/deviceenumerator.h"
 #include "media/camgraphybuilder.h"
 #include "media/dshowids.h"
@@ -24,6 +27,12 @@ namespace zelvora {
 
 class CapabilityList;
 struct RecordingStream;
+
+// A capture mode with the subtype GUID of its records.
+struct CameraModeEntry {
+  CaptureMode mode;
+  GUID subtype = GUID_NULL;
+};
 
 // Build flags of BuildPreviewGraph.
 namespace PreviewFlags {
@@ -70,6 +79,19 @@ class CaptureGraph {
   HRESULT SetCaptureXY(int x, int y);
   HRESULT EnumSupportFormat(WCHAR* buffer);
   HRESULT EnumSupportXy(const WCHAR* format, WCHAR* buffer);
+
+  // Capture modes. The modes of the camera with id `deviceId`, or of the loaded camera for a null
+  // or empty id.
+  HRESULT ListModes(const WCHAR* deviceId, std::vector<CameraModeEntry>* modes);
+  // Takes down what is loaded, opens the camera with id `deviceId` at the mode asked for, with the
+  // audio input of that id or name (null: none), and runs the preview.
+  HRESULT LoadCameraMode(const WCHAR* deviceId, const ModeRequest& request, const WCHAR* audioDevice);
+  // The mode the loaded camera's capture pin was set to.
+  HRESULT GetCurrentMode(CameraModeEntry* mode);
+  // Flags of kLoadFallbackCompressed for LoadCamera and LoadCameraWithAudio.
+  void SetLoadPolicy(DWORD policy) { m_dwLoadPolicy = policy; }
+  DWORD LoadPolicy() const { return m_dwLoadPolicy; }
+  void FrameCounts(ULONG* delivered, ULONG* dropped) { m_FrameCallback.FrameCounts(delivered, dropped); }
 
   // Recording.
   HRESULT StartCapture(const WCHAR* fileName, double volume);
@@ -127,6 +149,14 @@ class CaptureGraph {
   HRESULT OpenCameraCapabilities(CapabilityList* list);
   HRESULT SelectCaptureFormat(IAMStreamConfig* config);
   HRESULT ApplyCaptureFormat(int index, IAMStreamConfig* config);
+  // Capture modes: the records of a stream configuration, the mode of a load through the mode
+  // interface (m_pModeRequest), and the fallback of the sized loads.
+  HRESULT ReadModeRecords(IAMStreamConfig* config, std::vector<ModeRecord>* records, std::vector<GUID>* subtypes);
+  HRESULT FindStreamConfigOf(IBaseFilter* source, IAMStreamConfig** config);
+  HRESULT SelectRequestedMode(IAMStreamConfig* config);
+  // `choiceResult` is what the specified choice returned (7 or 8): kept when no mode falls back.
+  HRESULT SelectFallbackMode(IAMStreamConfig* config, HRESULT choiceResult);
+  HRESULT ApplyMode(const ModeChoice& choice, IAMStreamConfig* config);
 
   // Running object table.
   HRESULT AddGraphToRot() { return zelvora::AddGraphToRot(m_pGraph.Get(), &m_dwRotRegister); }
@@ -191,6 +221,11 @@ class CaptureGraph {
   BOOL m_bAudioCaptured = FALSE;
   // The host's notify window, kept for every graph this object builds.
   GraphNotifyWindow m_NotifyWnd;
+  // Capture modes: the request of a mode load while it builds, the sized loads' policy, and the
+  // id of the camera bound last.
+  const ModeRequest* m_pModeRequest = nullptr;
+  DWORD m_dwLoadPolicy = 0;
+  std::wstring m_strCameraId;
   // Platform services of the recording, replaceable for tests (not owned).
   WmRuntime* m_pWmRuntime = &SystemWmRuntime();
   AudioMixerApi* m_pMixer = &SystemAudioMixer();

@@ -6,6 +6,7 @@
 
 #include "media/frametypes.h"
 #include "media/pixel/framelayout.h"
+#include "media/pixel/yuvconvert.h"
 #include "media/dshowids.h"
 
 namespace zelvora {
@@ -31,8 +32,16 @@ PixelFormat PixelFormatOfSubtype(const GUID& subtype) {
   return PixelFormat::Other;
 }
 
+int ColorFormatOfSubtype(const GUID& subtype) {
+  // NV12 and MJPG reach the grabber only through the mode loads and the fallback of the sized
+  // loads; the format lists keep calling them "Unknown".
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return ColorFormat::NV12;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_MJPG)) return ColorFormat::MJPG;
+  return ColorFormatOf(PixelFormatOfSubtype(subtype));
+}
+
 bool FrameFormatOfConnection(const AM_MEDIA_TYPE& mediaType, FrameFormat* format) {
-  const int colorFormat = ColorFormatOf(PixelFormatOfSubtype(mediaType.subtype));
+  const int colorFormat = ColorFormatOfSubtype(mediaType.subtype);
   const BITMAPINFOHEADER* header = BitmapHeaderOf(mediaType);
   if (colorFormat < 0 || !header) return false;
   const long long width = header->biWidth;
@@ -41,7 +50,10 @@ bool FrameFormatOfConnection(const AM_MEDIA_TYPE& mediaType, FrameFormat* format
   if (height < 0 && colorFormat != ColorFormat::RGB24) height = -height;
   // (A height of -2^31 turns into one that no int holds.)
   if (width <= 0 || height <= 0 || height > 0x7FFFFFFF) return false;
-  if (FrameSourceBytes(colorFormat, static_cast<int>(width), static_cast<int>(height)) == 0) return false;
+  // A compressed frame has no fixed size: only its picture size is checked.
+  if (colorFormat == ColorFormat::MJPG ? BgrPictureBytes(static_cast<int>(width), static_cast<int>(height)) == 0
+                                       : FrameSourceBytes(colorFormat, static_cast<int>(width), static_cast<int>(height)) == 0)
+    return false;
   format->colorFormat = colorFormat;
   format->width = static_cast<int>(width);
   format->height = static_cast<int>(height);

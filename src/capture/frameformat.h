@@ -12,6 +12,10 @@ namespace zelvora {
 // The pixel format of a video subtype: RGB24, YUY2, I420 (the FOURCC subtype), or Other.
 PixelFormat PixelFormatOfSubtype(const GUID& subtype);
 
+// The ColorFormat code of the frames of a video subtype: the three of PixelFormatOfSubtype, NV12
+// and MJPG; -1 for others.
+int ColorFormatOfSubtype(const GUID& subtype);
+
 // What the frame callback object needs to read a delivered buffer.
 struct FrameFormat {
   int colorFormat = 0;  // ColorFormat code
@@ -19,7 +23,7 @@ struct FrameFormat {
   int height = 0;
 };
 
-// The pixel format from the subtype (RGB24, YUY2, I420) and the picture size from the
+// The pixel format from the subtype (RGB24, YUY2, I420, NV12, MJPG) and the picture size from the
 // VIDEOINFOHEADER or VIDEOINFOHEADER2 block. False, with `format` untouched, when the frames of
 // this type cannot be delivered as promised: another subtype or format type, a missing or short
 // format block, a width or height that is zero, negative or too large, or top-down RGB24 (a

@@ -16,6 +16,7 @@ constexpr int kMaxDiscardedEvents = 10000;
 HRESULT CaptureGraph::GraphPlay() {
   if (m_bRunning) return S_OK;
   if (!m_pMediaControl) return E_POINTER;
+  m_FrameCallback.HoldFrames(false);
   HRESULT hr = m_pMediaControl->Run();
   if (SUCCEEDED(hr)) {
     m_bRunning = TRUE;
@@ -38,6 +39,8 @@ HRESULT CaptureGraph::LeaveRunning(unsigned long state) {
   if (!m_pMediaControl) return E_POINTER;
   HRESULT hr = state == CameraState::Paused ? m_pMediaControl->Pause() : m_pMediaControl->Stop();
   if (SUCCEEDED(hr)) {
+    // Before the gate opens: a late sample of the left graph finds the frames held.
+    m_FrameCallback.HoldFrames(true);
     m_bRunning = FALSE;
     m_dwCameraState = state;
   }

@@ -61,7 +61,13 @@ HRESULT CaptureGraph::BindSourceFilter(IMoniker* moniker, BOOL video) {
   if (m_bRunning) return E_FAIL;  // no load while the graph runs
   ComPtr<IBaseFilter>& field = video ? m_pVideoCapture : m_pAudioCapture;
   field.Reset();
+  if (video) m_strCameraId.clear();
   if (!moniker) return S_OK;
+  if (video) {
+    // Kept to tell the loaded camera's id from others (the mode list).
+    TaskMem<WCHAR> id;
+    if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, TaskMemOut<WCHAR>(id))) && id) m_strCameraId = id.get();
+  }
   return moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(field.GetAddressOf()));
 }
 
@@ -85,7 +91,9 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   ComPtr<IAMStreamConfig> config;
   hr = FindCaptureStreamConfig(&config);
   if (FAILED(hr)) return hr;
-  hr = SelectCaptureFormat(config.Get());
+  hr = m_pModeRequest ? SelectRequestedMode(config.Get()) : SelectCaptureFormat(config.Get());
+  if ((hr == kNoKnownCaptureFormat || hr == kNoCaptureFormatOfSize) && (m_dwLoadPolicy & kLoadFallbackCompressed))
+    hr = SelectFallbackMode(config.Get(), hr);
   if (hr == kNoKnownCaptureFormat || hr == kNoCaptureFormatOfSize || FAILED(hr)) return hr;
 
   hr = ConnectPreview(flags);
@@ -213,6 +221,7 @@ HRESULT CaptureGraph::ConfigureSampleGrabber(IBaseFilter* grabber) {
   if (FAILED(hr)) return hr;
   m_FrameCallback.SetFrameFormat(m_nColorFormat);
   m_FrameCallback.SetFrameSize(m_nCaptureX, m_nCaptureY);
+  m_FrameCallback.ResetFrameCounts();
   return m_pSampleGrabber->SetCallback(&m_FrameCallback, 1);  // BufferCB for every sample
 }
 
@@ -241,6 +250,8 @@ void CaptureGraph::BuildGrabberMediaType(AM_MEDIA_TYPE* mediaType) const {
   switch (m_nColorFormat) {
     case ColorFormat::YUY2: mediaType->subtype = MEDIASUBTYPE_YUY2; break;
     case ColorFormat::I420: mediaType->subtype = kMediaSubtypeI420; break;
+    case ColorFormat::NV12: mediaType->subtype = MEDIASUBTYPE_NV12; break;
+    case ColorFormat::MJPG: mediaType->subtype = MEDIASUBTYPE_MJPG; break;
     default: mediaType->subtype = MEDIASUBTYPE_RGB24; break;
   }
 }

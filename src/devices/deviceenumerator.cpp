@@ -4,6 +4,7 @@
 #include <uuids.h>
 #include <wrl/client.h>
 
+#include "devices/devicelist.h"
 #include "devices/devicenames.h"
 #include "media/camgraphybuilder.h"
 #include "media/hosttypes.h"
@@ -25,24 +26,6 @@ const CLSID* ClassOfCategory(int category) {
     case DeviceCategory::AudioOutput: return &CLSID_AudioRendererCategory;
     default: return nullptr;
   }
-}
-
-// Reads the friendly name and the display name of a device: false, and the device is dropped
-// silently, when either cannot be read.
-bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHAR>& displayName) {
-  ComPtr<IPropertyBag> properties;
-  if (FAILED(device->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                   reinterpret_cast<void**>(properties.GetAddressOf()))) ||
-      !properties)
-    return false;
-  friendlyName.Get()->vt = VT_BSTR;
-  friendlyName.Get()->bstrVal = nullptr;
-  if (FAILED(properties->Read(L"FriendlyName", friendlyName.Get(), nullptr)) ||
-      friendlyName.Get()->vt != VT_BSTR || !friendlyName.Get()->bstrVal)
-    return false;
-  // The out-parameter hands the text to `displayName` when the call's statement ends.
-  if (FAILED(device->GetDisplayName(nullptr, nullptr, TaskMemOut<WCHAR>(displayName)))) return false;
-  return displayName != nullptr;
 }
 
 // Calls the host's DeviceCallBack found in the cell now. A cell that holds no address reports

@@ -52,9 +52,15 @@ BYTE* FrameCallback::ProduceFrame(int format, int width, int height, const BYTE*
   }
   // The converted picture goes into the same buffer, kept from frame to frame.
   if (FAILED(EnsureBuffer(static_cast<long>(BgrPictureBytes(width, height))))) return nullptr;
-  const bool done = format == ColorFormat::YUY2 ? Yuy2ToBgr(buffer, width, height, m_pFrameBuffer.get())
-                                                : I420ToBgr(buffer, width, height, m_pFrameBuffer.get());
-  return done ? m_pFrameBuffer.get() : nullptr;
+  BYTE* picture = m_pFrameBuffer.get();
+  bool done = false;
+  switch (format) {
+    case ColorFormat::YUY2: done = Yuy2ToBgr(buffer, width, height, picture); break;
+    case ColorFormat::I420: done = I420ToBgr(buffer, width, height, picture); break;
+    case ColorFormat::NV12: done = Nv12ToBgr(buffer, width, height, picture); break;
+    case ColorFormat::MJPG: done = m_Mjpeg.Decode(buffer, static_cast<size_t>(length), width, height, picture); break;
+  }
+  return done ? picture : nullptr;
 }
 
 bool FrameCallback::TakeSnapshotRequest(WCHAR (&name)[kTextLength]) {
@@ -78,7 +84,7 @@ STDMETHODIMP FrameCallback::BufferCB(double, BYTE* buffer, long length) {
 
 bool FrameCallback::EnterGate() {
   Locked lock(m_Lock);
-  if (m_nGateClosers > 0) return false;
+  if (m_nGateClosers > 0 || m_bHeld) return false;
   ++m_nFramesInFlight;
   return true;
 }
@@ -146,6 +152,11 @@ void FrameCallback::CloseGate() {
   }
 }
 
+void FrameCallback::HoldFrames(bool held) {
+  Locked lock(m_Lock);
+  m_bHeld = held;
+}
+
 void FrameCallback::OpenGate() {
   Locked lock(m_Lock);
   if (m_nGateClosers > 0) --m_nGateClosers;
@@ -159,7 +170,13 @@ HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
   const int height = m_nHeight;
   BYTE* frame = nullptr;
   bool refused = false;
-  if (format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::RGB24) {
+  if (format == ColorFormat::MJPG) {
+    // A frame the decoder cannot read (cameras send broken ones after transfer errors) is no
+    // frame: nothing reaches the host, and it is counted.
+    frame = length > 0 ? ProduceFrame(format, width, height, buffer, length) : nullptr;
+    refused = frame == nullptr;
+  } else if (format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::RGB24 ||
+             format == ColorFormat::NV12) {
     // A buffer shorter than the frame needs, or a frame size that cannot be, is refused: nothing
     // of it is read.
     const long long needed = FrameSourceBytes(format, width, height);
@@ -168,11 +185,16 @@ HRESULT FrameCallback::HandleFrame(BYTE* buffer, long length) {
   } else {
     frame = m_pFrameBuffer.get();  // not configured: whatever the buffer holds
   }
+  if (refused) {
+    InterlockedIncrement(&m_lFramesDropped);
+    if (format == ColorFormat::MJPG) return S_OK;
+  }
 
   // A refused buffer is no frame: a pending snapshot waits for the next one.
   WCHAR snapName[kTextLength];
   if (!refused && TakeSnapshotRequest(snapName)) SavePicture(frame, format, width, height, snapName);
 
+  if (frame) InterlockedIncrement(&m_lFramesDelivered);
   const HWND window = m_hRenderWnd;
   if (frame && IsWindow(window)) {
     m_Frame.width = width;
@@ -203,7 +225,8 @@ int FrameCallback::SavePicture(const BYTE* frame, int format, int width, int hei
   if (!frame || width <= 0 || height <= 0) return 0;
   // Never read past the picture: a leftover buffer of an unconfigured format is checked against
   // the capacity it has.
-  const bool converted = format == ColorFormat::YUY2 || format == ColorFormat::I420;
+  const bool converted = format == ColorFormat::YUY2 || format == ColorFormat::I420 || format == ColorFormat::NV12 ||
+                         format == ColorFormat::MJPG;
   const long long stride = converted ? static_cast<long long>(width) * 3 : Rgb24RowBytes(width);
   const long long available =
       converted ? static_cast<long long>(BgrPictureBytes(width, height)) : static_cast<long long>(m_nBufferSize);
@@ -227,6 +250,16 @@ void FrameCallback::SetRenderCallback(const CallbackCell* cell) {
 }
 
 void FrameCallback::SetNeedReleaseFrame(long value) { m_bNeedReleaseFrame = value; }
+
+void FrameCallback::ResetFrameCounts() {
+  InterlockedExchange(&m_lFramesDelivered, 0);
+  InterlockedExchange(&m_lFramesDropped, 0);
+}
+
+void FrameCallback::FrameCounts(ULONG* delivered, ULONG* dropped) const {
+  if (delivered) *delivered = static_cast<ULONG>(m_lFramesDelivered);
+  if (dropped) *dropped = static_cast<ULONG>(m_lFramesDropped);
+}
 
 void FrameCallback::RequestSnapshot(const WCHAR* fileName) {
   // The name and the flag change together: the frame handler reads both under the same lock.

@@ -5,6 +5,7 @@
 #include <qedit.h>
 
 #include "media/frametypes.h"
+#include "media/pixel/mjpegdecode.h"
 #include "media/hosttypes.h"
 #include "media/scoped.h"
 
@@ -36,6 +37,10 @@ class FrameCallback final : public ISampleGrabberCB {
   // `cell` is the address of a host variable holding a RenderCallback; null changes nothing.
   void SetRenderCallback(const CallbackCell* cell);
   void SetNeedReleaseFrame(long value);
+  // Frames handed to the host, and frames dropped because they could not be read (short or
+  // undecodable), since the last reset.
+  void ResetFrameCounts();
+  void FrameCounts(ULONG* delivered, ULONG* dropped) const;
   // Records the name (cut to 259 units) and raises the snapshot flag; a null name keeps the last one.
   void RequestSnapshot(const WCHAR* fileName);
   // Writes `frame`, a picture of the current size, as a JPEG file: 1 when written, else 0.
@@ -54,6 +59,11 @@ class FrameCallback final : public ISampleGrabberCB {
   // the gate opens when every CloseGate has had its OpenGate.
   void CloseGate();
   void OpenGate();
+  // Frames of a paused or stopped graph: a sample already on its way when the graph left running
+  // may still reach the callback after the gate has opened again. While held, such frames are
+  // dropped whole, so the host sees nothing new (and its last record stays as it was) until the
+  // graph runs again.
+  void HoldFrames(bool held);
 
  private:
   friend class FrameCallbackTestAccess;
@@ -92,6 +102,7 @@ class FrameCallback final : public ISampleGrabberCB {
   // The gate (under m_Lock): how many operations hold it closed, how many frames are being
   // handled, and an event that the last frame in flight sets while the gate is closed.
   int m_nGateClosers = 0;
+  bool m_bHeld = false;
   int m_nFramesInFlight = 0;
   ScopedHandle m_hNoFrameInFlight;
   // The render message in SendMessageW: a sequence number (0 while none is waiting) and the
@@ -99,6 +110,10 @@ class FrameCallback final : public ISampleGrabberCB {
   volatile LONG m_lRenderSend = 0;
   volatile DWORD m_dwRenderThread = 0;
   LONG m_lSendSequence = 0;
+  // MJPG frames are decoded on the streaming thread, one frame at a time.
+  MjpegDecoder m_Mjpeg;
+  volatile LONG m_lFramesDelivered = 0;
+  volatile LONG m_lFramesDropped = 0;
 };
 
 // Holds the delivery gate of a frame callback object closed for a scope.

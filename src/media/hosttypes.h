@@ -16,6 +16,13 @@ constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002
 // The success codes besides S_OK and S_FALSE are named where they arise: kNoKnownCaptureFormat
 // and kNoCaptureFormatOfSize (capture/formatchoice.h), kNotWindowsMediaFile (playback/fileplayer.h).
 
+// Failures of the capture mode interface: no device has the id given; the camera offers no mode
+// the component delivers at the format, size and rate asked for.
+constexpr HRESULT kNoSuchDevice = static_cast<HRESULT>(0x80040A01L);
+constexpr HRESULT kNoSuchMode = static_cast<HRESULT>(0x80040A02L);
+// Load policy flag: the sized loads fall back to NV12, then MJPG, where they would return 7 or 8.
+constexpr DWORD kLoadFallbackCompressed = 0x00000001;
+
 // A preview frame as the host receives it.
 struct RenderFrame {
   int width;

@@ -66,6 +66,8 @@ STDMETHODIMP CIZelvora::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
     *ppv = static_cast<ISetting*>(o);
   } else if (IsEqualIID(riid, IID_IUtility)) {
     *ppv = static_cast<IUtility*>(o);
+  } else if (IsEqualIID(riid, IID_ICameraMode)) {
+    *ppv = static_cast<ICameraMode*>(o);
   } else {
     *ppv = nullptr;
     return E_NOINTERFACE;
@@ -281,5 +283,117 @@ STDMETHODIMP CIZelvora::SetNotifyEventHwnd(HWND hWnd) {
 STDMETHODIMP CIZelvora::LoadSetting(unsigned long*) { return S_OK; }
 STDMETHODIMP CIZelvora::SaveSetting(unsigned long*) { return S_OK; }
 STDMETHODIMP CIZelvora::DefaultSetting() { return S_OK; }
+
+
+// ---- ICameraMode ----
+
+namespace {
+
+// A host's record of a mode. Rates beyond the record's room are left out (shortest intervals
+// first, so the highest rates are kept).
+void FillModeInfo(const CameraModeEntry& entry, CameraModeInfo* info) {
+  ZeroMemory(info, sizeof(*info));
+  ModeFormatText(entry.mode.format, entry.mode.fourcc, reinterpret_cast<wchar_t*>(info->tcSubtype));
+  info->guidSubtype = entry.subtype;
+  info->nWidth = entry.mode.width;
+  info->nHeight = entry.mode.height;
+  const size_t count = entry.mode.intervals.size() < ZELVORA_MAX_MODE_RATES ? entry.mode.intervals.size()
+                                                                            : ZELVORA_MAX_MODE_RATES;
+  for (size_t i = 0; i < count; ++i) {
+    info->llIntervals[i] = entry.mode.intervals[i];
+    info->dRates[i] = FrameRateOfInterval(entry.mode.intervals[i]);
+  }
+  info->nRateCount = static_cast<int>(count);
+  info->bDeliverable = entry.mode.deliverable ? 1 : 0;
+}
+
+}  // namespace
+
+STDMETHODIMP CIZelvora::GetCameraCount(int* pnCount) {
+  if (!pnCount) return E_POINTER;
+  *pnCount = 0;
+  HRESULT hr = ListCameras(&m_Cameras);
+  if (FAILED(hr)) return hr;
+  *pnCount = static_cast<int>(m_Cameras.size());
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetCameraId(int nIndex, BSTR* pbstrName, BSTR* pbstrDeviceId) {
+  if (!pbstrName || !pbstrDeviceId) return E_POINTER;
+  *pbstrName = nullptr;
+  *pbstrDeviceId = nullptr;
+  if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_Cameras.size()) return E_INVALIDARG;
+  BSTR name = SysAllocString(m_Cameras[nIndex].name.c_str());
+  BSTR id = SysAllocString(m_Cameras[nIndex].id.c_str());
+  if (!name || !id) {
+    SysFreeString(name);
+    SysFreeString(id);
+    return E_OUTOFMEMORY;
+  }
+  *pbstrName = name;
+  *pbstrDeviceId = id;
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetModeCount(unsigned short* tcDeviceId, int* pnCount) {
+  if (!pnCount) return E_POINTER;
+  *pnCount = 0;
+  CallReference call(static_cast<IIZelvora*>(this));
+  HRESULT hr = m_Capture.ListModes(Text(tcDeviceId), &m_Modes);
+  if (FAILED(hr)) return hr;
+  *pnCount = static_cast<int>(m_Modes.size());
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetMode(int nIndex, CameraModeInfo* pMode) {
+  if (!pMode) return E_POINTER;
+  if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_Modes.size()) return E_INVALIDARG;
+  FillModeInfo(m_Modes[nIndex], pMode);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::LoadCameraMode(unsigned short* tcDeviceId, unsigned short* tcSubtype, int nWidth, int nHeight,
+                                       double dFrameRate, unsigned short* tcAudioDevice) {
+  if (!tcDeviceId) return E_POINTER;
+  ModeRequest request;
+  if (!ParseModeFormatName(Text(tcSubtype), &request)) return E_INVALIDARG;
+  // NaN fails every comparison: it is refused with the negative rates.
+  if (nWidth <= 0 || nHeight <= 0 || !(dFrameRate >= 0)) return E_INVALIDARG;
+  request.width = nWidth;
+  request.height = nHeight;
+  request.frameRate = dFrameRate;
+  CallReference call(static_cast<IIZelvora*>(this));
+  return m_Capture.LoadCameraMode(Text(tcDeviceId), request, Text(tcAudioDevice));
+}
+
+STDMETHODIMP CIZelvora::GetCurrentMode(CameraModeInfo* pMode) {
+  if (!pMode) return E_POINTER;
+  CameraModeEntry entry;
+  HRESULT hr = m_Capture.GetCurrentMode(&entry);
+  if (FAILED(hr)) return hr;
+  FillModeInfo(entry, pMode);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::SetLoadPolicy(unsigned long dwPolicy) {
+  if (dwPolicy & ~static_cast<unsigned long>(kLoadFallbackCompressed)) return E_INVALIDARG;
+  m_Capture.SetLoadPolicy(dwPolicy);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetLoadPolicy(unsigned long* pdwPolicy) {
+  if (!pdwPolicy) return E_POINTER;
+  *pdwPolicy = m_Capture.LoadPolicy();
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetFrameCounts(unsigned long* pdwDelivered, unsigned long* pdwDropped) {
+  if (!pdwDelivered || !pdwDropped) return E_POINTER;
+  ULONG delivered = 0, dropped = 0;
+  m_Capture.FrameCounts(&delivered, &dropped);
+  *pdwDelivered = delivered;
+  *pdwDropped = dropped;
+  return S_OK;
+}
 
 }  // namespace zelvora

@@ -2,21 +2,26 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "Zelvora.h"
 #include "capture/camcapturegraphy.h"
+#include "devices/devicelist.h"
 #include "playback/fileplayer.h"
 
 namespace zelvora {
 
-// The component object. Six interfaces over one reference count; every method forwards to the
-// capture graph object, the file player, a short-lived device enumerator or the frame reader.
+// The component object. The six interfaces of the class and the capture mode interface over one
+// reference count; every method forwards to the capture graph object, the file player, a
+// short-lived device enumerator or device list, or the frame reader.
 // With a controlling outer object the interfaces delegate IUnknown to it.
 class CIZelvora final : public IIZelvora,
                         public IDevice,
                         public IError,
                         public IPlayer,
                         public ISetting,
-                        public IUtility {
+                        public IUtility,
+                        public ICameraMode {
  public:
   // Creates an object and returns interface `riid` of it (the inner IUnknown when aggregated).
   static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
@@ -82,6 +87,18 @@ class CIZelvora final : public IIZelvora,
   STDMETHODIMP SaveSetting(unsigned long* pSetting) override;
   STDMETHODIMP DefaultSetting() override;
 
+  // ICameraMode
+  STDMETHODIMP GetCameraCount(int* pnCount) override;
+  STDMETHODIMP GetCameraId(int nIndex, BSTR* pbstrName, BSTR* pbstrDeviceId) override;
+  STDMETHODIMP GetModeCount(unsigned short* tcDeviceId, int* pnCount) override;
+  STDMETHODIMP GetMode(int nIndex, CameraModeInfo* pMode) override;
+  STDMETHODIMP LoadCameraMode(unsigned short* tcDeviceId, unsigned short* tcSubtype, int nWidth, int nHeight,
+                              double dFrameRate, unsigned short* tcAudioDevice) override;
+  STDMETHODIMP GetCurrentMode(CameraModeInfo* pMode) override;
+  STDMETHODIMP SetLoadPolicy(unsigned long dwPolicy) override;
+  STDMETHODIMP GetLoadPolicy(unsigned long* pdwPolicy) override;
+  STDMETHODIMP GetFrameCounts(unsigned long* pdwDelivered, unsigned long* pdwDropped) override;
+
  private:
   friend class CIZelvoraTestAccess;
 
@@ -108,6 +125,10 @@ class CIZelvora final : public IIZelvora,
 
   CaptureGraph m_Capture;
   FilePlayer m_Player;
+  // The lists the capture mode interface hands out entry by entry: the cameras of the last
+  // GetCameraCount and the modes of the last GetModeCount.
+  std::vector<DeviceEntry> m_Cameras;
+  std::vector<CameraModeEntry> m_Modes;
 };
 
 }  // namespace zelvora

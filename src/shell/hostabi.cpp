@@ -17,6 +17,9 @@ static_assert(kGraphNotifyMessage == WM_ZELVORA_GRAPHNOTIFY, "graph notify messa
 static_assert(kNoKnownCaptureFormat == ZELVORA_S_NO_KNOWN_FORMAT, "success code");
 static_assert(kNoCaptureFormatOfSize == ZELVORA_S_NO_FORMAT_AT_SIZE, "success code");
 static_assert(kNotWindowsMediaFile == ZELVORA_S_NOT_WINDOWS_MEDIA_FILE, "success code");
+static_assert(kNoSuchDevice == ZELVORA_E_NO_SUCH_DEVICE, "failure code");
+static_assert(kNoSuchMode == ZELVORA_E_NO_SUCH_MODE, "failure code");
+static_assert(kLoadFallbackCompressed == ZELVORA_LOAD_FALLBACK_COMPRESSED, "load policy");
 
 static_assert(sizeof(RenderFrame) == sizeof(::RenderFrame), "RenderFrame");
 static_assert(offsetof(RenderFrame, width) == offsetof(::RenderFrame, width), "RenderFrame");

@@ -265,6 +265,10 @@ class PreviewHostTest : public testing::Test {
     ASSERT_EQ(S_OK, camera->SetRenderCallbackFun(&callback.cell));
   }
   void TearDown() override {
+    // A test that ended on a failed assertion may have left handlers that refer to its locals;
+    // releasing the object lets a waiting frame through, which would run them.
+    window.onFrame = nullptr;
+    window.onRequest = nullptr;
     camera.Reset();
     EXPECT_TRUE(PumpUntil(3000, [] { return StreamingThreads() == 0; })) << StreamingThreads();
   }

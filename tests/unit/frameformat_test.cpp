@@ -44,7 +44,9 @@ TEST(FrameFormatOfConnection, TakesFormatAndSizeFromEitherHeader) {
   } cases[] = {{MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 320, 240, ColorFormat::YUY2, 240},
                {MEDIASUBTYPE_YUY2, FORMAT_VideoInfo2, 320, -240, ColorFormat::YUY2, 240},  // YUV: rows top-down anyway
                {kMediaSubtypeI420, FORMAT_VideoInfo, 176, -144, ColorFormat::I420, 144},
-               {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo2, 642, 480, ColorFormat::RGB24, 480}};
+               {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo2, 642, 480, ColorFormat::RGB24, 480},
+               {MEDIASUBTYPE_NV12, FORMAT_VideoInfo, 1280, 720, ColorFormat::NV12, 720},
+               {MEDIASUBTYPE_MJPG, FORMAT_VideoInfo, 1920, 1080, ColorFormat::MJPG, 1080}};
   for (const auto& c : cases) {
     Connection connection(c.subtype, c.formatType, c.width, c.height);
     FrameFormat format;
@@ -61,7 +63,8 @@ TEST(FrameFormatOfConnection, RefusesTypesWhoseFramesCannotBeRead) {
   refused.reserve(16);  // the types point into their own blocks: no copies
   refused.emplace_back(MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, 320, -240);  // top-down RGB24
   refused.emplace_back(iyuv, FORMAT_VideoInfo, 320, 240);
-  refused.emplace_back(MEDIASUBTYPE_MJPG, FORMAT_VideoInfo, 320, 240);
+  refused.emplace_back(MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_VideoInfo, 320, 240);
+  refused.emplace_back(MEDIASUBTYPE_MJPG, FORMAT_VideoInfo, 100000, 100000);  // a picture past 2 GB
   refused.emplace_back(MEDIASUBTYPE_YUY2, FORMAT_None, 320, 240);
   refused.emplace_back(MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 0, 240);
   refused.emplace_back(MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, -320, 240);

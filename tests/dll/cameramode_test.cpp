@@ -1,0 +1,263 @@
+// ICameraMode through the registered component: cameras by id, their modes, loads at a mode,
+// MJPG and NV12 frames, and the opt-in fallback of the sized loads.
+
+#include <vfwmsgs.h>
+
+#include <string>
+#include <vector>
+
+#include "support/dll_helpers.h"
+#include "support/preview_helpers.h"
+
+using namespace dlltest;
+using namespace previewtest;
+
+namespace {
+
+struct Bstr {
+  BSTR text = nullptr;
+  ~Bstr() { SysFreeString(text); }
+  std::wstring str() const { return text ? text : L""; }
+};
+
+struct Camera {
+  std::wstring name, id;
+};
+
+struct Mode {
+  std::wstring subtype;
+  int width, height;
+  std::vector<double> rates;
+  bool deliverable;
+};
+
+class CameraModes : public PreviewHostTest {
+ protected:
+  void SetUp() override {
+    PreviewHostTest::SetUp();
+    ASSERT_EQ(S_OK, camera.As(&modes));
+  }
+  void TearDown() override {
+    modes.Reset();
+    PreviewHostTest::TearDown();
+  }
+
+  std::vector<Camera> Cameras() {
+    std::vector<Camera> list;
+    int count = -1;
+    EXPECT_EQ(S_OK, modes->GetCameraCount(&count));
+    for (int i = 0; i < count; ++i) {
+      Bstr name, id;
+      EXPECT_EQ(S_OK, modes->GetCameraId(i, &name.text, &id.text));
+      list.push_back({name.str(), id.str()});
+    }
+    return list;
+  }
+
+  std::wstring IdOf(const std::wstring& name, int which = 0) {
+    for (const Camera& c : Cameras())
+      if (c.name == name && which-- == 0) return c.id;
+    return L"";
+  }
+
+  std::vector<Mode> Modes(const std::wstring& id) {
+    std::vector<Mode> list;
+    int count = -1;
+    EXPECT_EQ(S_OK, modes->GetModeCount(W(id.c_str()), &count));
+    for (int i = 0; i < count; ++i) {
+      CameraModeInfo info;
+      EXPECT_EQ(S_OK, modes->GetMode(i, &info));
+      list.push_back({reinterpret_cast<const wchar_t*>(info.tcSubtype), info.nWidth, info.nHeight,
+                      std::vector<double>(info.dRates, info.dRates + info.nRateCount), info.bDeliverable != 0});
+    }
+    return list;
+  }
+
+  // The frames the window saw from now on, decoded; true when `count` arrived within 5 s.
+  bool SeeFrames(int count) {
+    window.inspect = true;
+    window.inspected.clear();
+    return PumpUntil(5000, [&] { return static_cast<int>(window.inspected.size()) >= count; });
+  }
+
+  ComPtr<ICameraMode> modes;
+};
+
+TEST_F(CameraModes, CamerasHaveUniqueIdsAndSameNamesAreBothReachable) {
+  ScopedTestCamera first(L"ZelvoraDev97 Twin A", L"Zelvora Twin Camera", L"YUY2 320x240@30");
+  ScopedTestCamera second(L"ZelvoraDev98 Twin B", L"Zelvora Twin Camera", L"YUY2 320x240@30");
+  ASSERT_TRUE(first.registered && second.registered);
+  const std::vector<Camera> cameras = Cameras();
+  std::vector<std::wstring> twins;
+  for (const Camera& c : cameras) {
+    EXPECT_EQ(0u, c.id.find(L"@device:")) << c.id;
+    for (const Camera& other : cameras) EXPECT_TRUE(&c == &other || c.id != other.id) << c.id;
+    if (c.name == L"Zelvora Twin Camera") twins.push_back(c.id);
+  }
+  ASSERT_EQ(2u, twins.size());
+  // The virtual camera comes first and is listed as IDevice lists it; no TV tuner.
+  EXPECT_EQ(L"Zelvora Virtual Camera", cameras.front().name);
+  for (const Camera& c : cameras) EXPECT_NE(L"Zelvora TV Tuner", c.name);
+
+  for (const std::wstring& id : twins) {
+    SCOPED_TRACE(testing::Message() << std::string(id.begin(), id.end()));
+    ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), nullptr, 320, 240, 0, nullptr));
+    EXPECT_EQ(1u, CameraState(camera.Get()));
+    ASSERT_TRUE(SeeFrames(2));
+    EXPECT_TRUE(window.last.decoded.Upright());
+    // Each instance is a device of its own: its modes are listed by its id.
+    ASSERT_EQ(1u, Modes(id).size());
+  }
+
+  // Ids are compared whole: no friendly name, prefix or other text opens a camera.
+  for (const wchar_t* id : {L"Zelvora Twin Camera", L"@device:", L"", L"@device:sw:{x}\\nothing"}) {
+    EXPECT_EQ(*id ? ZELVORA_E_NO_SUCH_DEVICE : E_INVALIDARG, modes->LoadCameraMode(W(id), nullptr, 320, 240, 0, nullptr));
+  }
+  // An id that names no camera changes nothing: the last camera runs on.
+  EXPECT_EQ(1u, CameraState(camera.Get()));
+  int count = 0;
+  EXPECT_EQ(ZELVORA_E_NO_SUCH_DEVICE, modes->GetModeCount(W(L"Zelvora Twin Camera"), &count));
+  Bstr name, id;
+  EXPECT_EQ(E_INVALIDARG, modes->GetCameraId(static_cast<int>(cameras.size()), &name.text, &id.text));
+  EXPECT_EQ(nullptr, name.text);
+}
+
+TEST_F(CameraModes, ModesListEveryRecordWithItsRates) {
+  const std::vector<Mode> main = Modes(IdOf(L"Zelvora Virtual Camera"));
+  // Four sizes in three formats, the 60 frames/s and 15 frames/s records joining their modes.
+  ASSERT_EQ(12u, main.size());
+  EXPECT_EQ(L"RGB24", main[0].subtype);
+  EXPECT_EQ(320, main[0].width);
+  EXPECT_EQ(L"YUY2", main[1].subtype);
+  EXPECT_EQ(L"I420", main[2].subtype);
+  for (const Mode& m : main) EXPECT_TRUE(m.deliverable);
+  EXPECT_EQ((std::vector<double>{60.0, 30.0}), main[10].rates);  // YUY2 1920x1080
+  EXPECT_EQ((std::vector<double>{30.0, 15.0}), main[4].rates);   // YUY2 640x480
+
+  // VideoInfo2 records are listed, but the grabber takes none of them.
+  const std::vector<Mode> vih2 = Modes(IdOf(L"Zelvora VideoInfo2 Camera"));
+  ASSERT_EQ(2u, vih2.size());
+  EXPECT_FALSE(vih2[0].deliverable || vih2[1].deliverable);
+
+  // The loaded camera: by its id or by none.
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora Virtual Camera"), 640, 480));
+  int count = 0;
+  EXPECT_EQ(S_OK, modes->GetModeCount(nullptr, &count));
+  EXPECT_EQ(12, count);
+  EXPECT_EQ(12u, Modes(IdOf(L"Zelvora Virtual Camera")).size());
+  CameraModeInfo info;
+  EXPECT_EQ(E_INVALIDARG, modes->GetMode(count, &info));
+  EXPECT_EQ(E_POINTER, modes->GetMode(0, nullptr));
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetModeCount(nullptr, &count));
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetCurrentMode(&info));
+}
+
+TEST_F(CameraModes, ALoadAtAModeAppliesItsFrameRate) {
+  const std::wstring id = IdOf(L"Zelvora Virtual Camera");
+  struct Case {
+    const wchar_t* subtype;
+    int width, height;
+    double rate;
+    const wchar_t* applied;
+    double appliedRate;
+  } cases[] = {{L"YUY2", 1920, 1080, 60, L"YUY2", 60.0}, {L"yuy2", 1920, 1080, 30, L"YUY2", 30.0},
+               {L"best", 640, 480, 0, L"RGB24", 30.0},   {L"I420", 320, 240, 0, L"I420", 30.0},
+               {L"YUY2", 640, 480, 15, L"YUY2", 15.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "@" << c.rate);
+    ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), W(c.subtype), c.width, c.height, c.rate, nullptr));
+    CameraModeInfo info;
+    ASSERT_EQ(S_OK, modes->GetCurrentMode(&info));
+    EXPECT_STREQ(c.applied, reinterpret_cast<const wchar_t*>(info.tcSubtype));
+    EXPECT_EQ(c.width, info.nWidth);
+    ASSERT_EQ(1, info.nRateCount);
+    EXPECT_DOUBLE_EQ(c.appliedRate, info.dRates[0]);
+    ASSERT_TRUE(SeeFrames(2));
+    EXPECT_EQ(c.width, window.last.width);
+    EXPECT_TRUE(window.last.decoded.Upright());
+  }
+  // Snapshots and the old interface's state work on such a load.
+  EXPECT_EQ(1u, CameraState(camera.Get()));
+  EXPECT_TRUE(SUCCEEDED(camera->GraphPause()));
+  EXPECT_EQ(2u, CameraState(camera.Get()));
+
+  // What no record offers runs nothing: a failure, not the old loads' positive codes. (The load
+  // has taken down what ran before it looked at the camera's modes.)
+  for (const Case& c : {Case{L"YUY2", 1920, 1080, 50, nullptr, 0}, Case{L"MJPG", 640, 480, 0, nullptr, 0},
+                        Case{L"best", 800, 600, 0, nullptr, 0}}) {
+    EXPECT_EQ(ZELVORA_E_NO_SUCH_MODE, modes->LoadCameraMode(W(id.c_str()), W(c.subtype), c.width, c.height, c.rate, nullptr));
+    EXPECT_EQ(0u, CameraState(camera.Get()));
+  }
+  EXPECT_EQ(E_INVALIDARG, modes->LoadCameraMode(W(id.c_str()), W(L"Unknown"), 640, 480, 0, nullptr));
+  EXPECT_EQ(E_INVALIDARG, modes->LoadCameraMode(W(id.c_str()), nullptr, 0, 480, 0, nullptr));
+  EXPECT_EQ(E_INVALIDARG, modes->LoadCameraMode(W(id.c_str()), nullptr, 640, 480, -1, nullptr));
+  EXPECT_EQ(E_POINTER, modes->LoadCameraMode(nullptr, nullptr, 640, 480, 0, nullptr));
+  EXPECT_EQ(ZELVORA_E_NO_SUCH_DEVICE, modes->LoadCameraMode(W(id.c_str()), nullptr, 640, 480, 0, W(L"No Such Microphone")));
+
+  // With a microphone, by its name.
+  ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), nullptr, 640, 480, 0, W(L"Zelvora Virtual Microphone")));
+  ASSERT_TRUE(SeeFrames(2));
+}
+
+TEST_F(CameraModes, ThePolicyMakesTheSizedLoadsFallBackOnlyWhenSwitchedOn) {
+  ScopedTestCamera mjpgOnly(L"ZelvoraDev97 Mjpg", L"Zelvora Mjpg Only", L"MJPG 640x480@30");
+  ScopedTestCamera mixed(L"ZelvoraDev98 Mixed", L"Zelvora Mixed Camera", L"YUY2 640x480@30; MJPG 1280x720@30");
+  ASSERT_TRUE(mjpgOnly.registered && mixed.registered);
+  unsigned long policy = 9;
+  EXPECT_EQ(S_OK, modes->GetLoadPolicy(&policy));
+  EXPECT_EQ(0u, policy);
+  // Off: the old answers.
+  EXPECT_EQ(ZELVORA_S_NO_KNOWN_FORMAT, camera->LoadCameraXY(W(L"Zelvora Mjpg Only"), 640, 480));
+  EXPECT_EQ(ZELVORA_S_NO_FORMAT_AT_SIZE, camera->LoadCameraXY(W(L"Zelvora Mixed Camera"), 1280, 720));
+  EXPECT_EQ(0u, CameraState(camera.Get()));
+
+  EXPECT_EQ(E_INVALIDARG, modes->SetLoadPolicy(2));
+  ASSERT_EQ(S_OK, modes->SetLoadPolicy(ZELVORA_LOAD_FALLBACK_COMPRESSED));
+  EXPECT_EQ(S_OK, modes->GetLoadPolicy(&policy));
+  EXPECT_EQ(1u, policy);
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora Mixed Camera"), 1280, 720));
+  CameraModeInfo info;
+  ASSERT_EQ(S_OK, modes->GetCurrentMode(&info));
+  EXPECT_STREQ(L"MJPG", reinterpret_cast<const wchar_t*>(info.tcSubtype));
+  EXPECT_EQ(1280, info.nWidth);
+  // The YUY2 size still loads as it always did, and the format list still calls MJPG "Unknown".
+  // (A sized load while a camera runs opens the first camera: release first.)
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora Mixed Camera"), 640, 480));
+  ASSERT_EQ(S_OK, modes->GetCurrentMode(&info));
+  EXPECT_STREQ(L"YUY2", reinterpret_cast<const wchar_t*>(info.tcSubtype));
+  unsigned short formats[64] = {};
+  EXPECT_EQ(S_OK, camera->EnumSupportFormat(formats));
+  EXPECT_STREQ(L"YUY2;Unknown;", reinterpret_cast<const wchar_t*>(formats));
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(L"Zelvora Mjpg Only"), 640, 480, nullptr));
+  ASSERT_EQ(S_OK, modes->GetCurrentMode(&info));
+  EXPECT_STREQ(L"MJPG", reinterpret_cast<const wchar_t*>(info.tcSubtype));
+  // What neither the old choice nor the fallback finds keeps its old answer.
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  EXPECT_EQ(ZELVORA_S_NO_KNOWN_FORMAT, camera->LoadCameraXY(W(L"Zelvora Mjpg Only"), 320, 240));
+}
+
+TEST_F(CameraModes, TheInterfaceBelongsToTheObject) {
+  ComPtr<IDevice> device;
+  ASSERT_EQ(S_OK, camera.As(&device));
+  ComPtr<ICameraMode> viaDevice;
+  ASSERT_EQ(S_OK, device.As(&viaDevice));
+  EXPECT_EQ(modes.Get(), viaDevice.Get());
+  ComPtr<IUnknown> a, b;
+  ASSERT_EQ(S_OK, modes.As(&a));
+  ASSERT_EQ(S_OK, camera.As(&b));
+  EXPECT_EQ(a.Get(), b.Get());
+  int count = 0;
+  EXPECT_EQ(E_POINTER, modes->GetCameraCount(nullptr));
+  EXPECT_EQ(E_POINTER, modes->GetModeCount(nullptr, nullptr));
+  unsigned long delivered = 1, dropped = 1;
+  EXPECT_EQ(S_OK, modes->GetFrameCounts(&delivered, &dropped));
+  EXPECT_EQ(0u, delivered + dropped);
+  EXPECT_EQ(E_POINTER, modes->GetFrameCounts(nullptr, &dropped));
+  EXPECT_EQ(S_OK, modes->GetCameraCount(&count));
+  EXPECT_GT(count, 0);
+}
+
+}  // namespace
