@@ -6,7 +6,9 @@
 // Steps: create the component; list cameras and microphones; open the first camera (with the
 // first microphone) at 640x480; list its pixel formats and frame sizes; count frames for a few
 // seconds; take a JPEG snapshot; record a few seconds; play a Windows Media file into a callback
-// and extract one of its frames to a BMP file. Every file goes to the output folder (default:
+// and extract one of its frames to a BMP file; then, through ICameraMode, list the cameras with
+// their ids and the modes of a camera that offers MJPG, and open it at 1280x720 and 30 frames/s
+// (the first camera offering such a mode). Every file goes to the output folder (default:
 // "zelvora-demo" in the current folder). The exit code is 0 when every step succeeded.
 //
 // Frames arrive on a streaming thread: the render callback only counts them, and the main thread
@@ -346,6 +348,72 @@ struct Demo {
     Record("record", hr, ok, detail);
   }
 
+  // ICameraMode: the cameras with their ids, the modes of the first one that offers MJPG at
+  // 1280x720, and a load at that mode.
+  void CameraModes() {
+    ICameraMode* modes = nullptr;
+    HRESULT hr = camera->QueryInterface(IID_ICameraMode, reinterpret_cast<void**>(&modes));
+    if (FAILED(hr)) {
+      Record("camera modes", hr, false, "no ICameraMode");
+      return;
+    }
+    int cameras = 0;
+    hr = modes->GetCameraCount(&cameras);
+    std::wstring chosenId, chosenName;
+    std::string detail = Format("%d cameras", cameras);
+    for (int i = 0; SUCCEEDED(hr) && i < cameras && chosenId.empty(); ++i) {
+      BSTR name = nullptr, id = nullptr;
+      if (FAILED(modes->GetCameraId(i, &name, &id))) continue;
+      int count = 0;
+      if (SUCCEEDED(modes->GetModeCount(reinterpret_cast<unsigned short*>(id), &count))) {
+        std::string list;
+        bool mjpg720 = false;
+        for (int m = 0; m < count; ++m) {
+          CameraModeInfo info;
+          if (FAILED(modes->GetMode(m, &info))) continue;
+          const std::wstring subtype = reinterpret_cast<const wchar_t*>(info.tcSubtype);
+          std::string rates;
+          for (int r = 0; r < info.nRateCount; ++r) rates += Format("%s%g", r ? "/" : "", info.dRates[r]);
+          list += Format("%s%s %dx%d@%s%s", list.empty() ? "" : ", ", Narrow(subtype).c_str(), info.nWidth,
+                         info.nHeight, rates.c_str(), info.bDeliverable ? "" : " (not delivered)");
+          if (subtype == L"MJPG" && info.nWidth == 1280 && info.nHeight == 720 && info.bDeliverable) mjpg720 = true;
+        }
+        if (mjpg720) {
+          chosenId = id;
+          chosenName = name;
+          detail += Format("; \"%s\" (id %s): %s", Narrow(name).c_str(), Narrow(id).c_str(), list.c_str());
+        }
+      }
+      SysFreeString(name);
+      SysFreeString(id);
+    }
+    Record("camera modes", hr, SUCCEEDED(hr) && !chosenId.empty(),
+           chosenId.empty() ? detail + "; none offers MJPG at 1280x720" : detail);
+    if (!chosenId.empty()) {
+      hr = modes->LoadCameraMode(U(chosenId), U(L"MJPG"), 1280, 720, 30, nullptr);
+      CameraModeInfo applied = {};
+      if (SUCCEEDED(hr)) modes->GetCurrentMode(&applied);
+      Pump(500);
+      unsigned long deliveredBefore = 0, dropped = 0;
+      modes->GetFrameCounts(&deliveredBefore, &dropped);
+      const LONG start = g_cameraFrames;
+      const DWORD t0 = GetTickCount();
+      Pump(kCountMs);
+      const double seconds = (GetTickCount() - t0) / 1000.0;
+      unsigned long delivered = 0;
+      modes->GetFrameCounts(&delivered, &dropped);
+      const LONG frames = g_cameraFrames - start;
+      Record("open at a mode", hr, hr == S_OK && frames > 0,
+             Format("\"%s\" as %s %dx%d at %g frames/s: %ld frames in %.1f s (%.1f frames/s), records of %ldx%ld, "
+                    "%lu dropped",
+                    Narrow(chosenName).c_str(), Narrow(reinterpret_cast<const wchar_t*>(applied.tcSubtype)).c_str(),
+                    applied.nWidth, applied.nHeight, applied.nRateCount ? applied.dRates[0] : 0.0, frames, seconds,
+                    frames / seconds, static_cast<long>(g_cameraWidth), static_cast<long>(g_cameraHeight), dropped));
+      camera->ReleaseCamera();
+    }
+    modes->Release();
+  }
+
   void Playback() {
     if (media.empty() || FileSize(media) <= 0) {
       Record("play file", E_INVALIDARG, false, "no Windows Media file given (run the demo through ./run.sh demo)");
@@ -450,6 +518,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     hr = demo.camera->ReleaseCamera();
     Record("release camera", hr, hr == S_OK, "");
+    demo.CameraModes();
     demo.Playback();
     demo.ExtractFrame();
     if (demo.player) demo.player->Release();
