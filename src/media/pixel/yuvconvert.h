@@ -41,6 +41,7 @@ uint8_t* ConvertI420ToBgr(const uint8_t* source, int width, int height);
 // or an unusable size.
 bool Yuy2ToBgr(const uint8_t* source, int width, int height, uint8_t* destination);
 bool I420ToBgr(const uint8_t* source, int width, int height, uint8_t* destination);
+bool Nv12ToBgr(const uint8_t* source, int width, int height, uint8_t* destination);  // STUB
 bool Yuy2ToBgr(const uint8_t* source, int width, int height, uint8_t* destination, SimdLevel level);
 bool I420ToBgr(const uint8_t* source, int width, int height, uint8_t* destination, SimdLevel level);
 
