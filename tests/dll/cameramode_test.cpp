@@ -85,7 +85,7 @@ class CameraModes : public PreviewHostTest {
 
 TEST_F(CameraModes, CamerasHaveUniqueIdsAndSameNamesAreBothReachable) {
   ScopedTestCamera first(L"ZelvoraDev97 Twin A", L"Zelvora Twin Camera", L"YUY2 320x240@30");
-  ScopedTestCamera second(L"ZelvoraDev98 Twin B", L"Zelvora Twin Camera", L"YUY2 320x240@30");
+  ScopedTestCamera second(L"ZelvoraDev98 Twin B", L"Zelvora Twin Camera", L"YUY2 320x240@30", L"first:40000");
   ASSERT_TRUE(first.registered && second.registered);
   const std::vector<Camera> cameras = Cameras();
   std::vector<std::wstring> twins;
@@ -99,12 +99,16 @@ TEST_F(CameraModes, CamerasHaveUniqueIdsAndSameNamesAreBothReachable) {
   EXPECT_EQ(L"Zelvora Virtual Camera", cameras.front().name);
   for (const Camera& c : cameras) EXPECT_NE(L"Zelvora TV Tuner", c.name);
 
-  for (const std::wstring& id : twins) {
+  // Each delivers its own picture: the second one's frame numbers start at 40000.
+  for (size_t i = 0; i < twins.size(); ++i) {
+    const std::wstring& id = twins[i];
     SCOPED_TRACE(testing::Message() << std::string(id.begin(), id.end()));
     ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), nullptr, 320, 240, 0, nullptr));
     EXPECT_EQ(1u, CameraState(camera.Get()));
     ASSERT_TRUE(SeeFrames(2));
     EXPECT_TRUE(window.last.decoded.Upright());
+    const bool secondOne = id.find(L"Twin B") != std::wstring::npos;
+    EXPECT_EQ(secondOne, window.last.decoded.frameNumber >= 40000) << window.last.decoded.frameNumber;
     // Each instance is a device of its own: its modes are listed by its id.
     ASSERT_EQ(1u, Modes(id).size());
   }
@@ -237,6 +241,103 @@ TEST_F(CameraModes, ThePolicyMakesTheSizedLoadsFallBackOnlyWhenSwitchedOn) {
   // What neither the old choice nor the fallback finds keeps its old answer.
   ASSERT_EQ(S_OK, camera->ReleaseCamera());
   EXPECT_EQ(ZELVORA_S_NO_KNOWN_FORMAT, camera->LoadCameraXY(W(L"Zelvora Mjpg Only"), 320, 240));
+}
+
+TEST_F(CameraModes, MjpgFramesArriveDecodedUprightAndBrokenOnesAreDroppedAndCounted) {
+  // The default set's MJPG camera at its large mode, and a camera that sends no Huffman tables
+  // in fixed-size buffers, as many webcams do.
+  ScopedTestCamera bare(L"ZelvoraDev97 Bare", L"Zelvora Bare MJPG Camera", L"MJPG 640x480@30", L"nodht jpegpad");
+  ASSERT_TRUE(bare.registered);
+  struct Case {
+    const wchar_t* name;
+    int width, height;
+  } cases[] = {{L"Zelvora MJPG Camera", 1280, 720}, {L"Zelvora Bare MJPG Camera", 640, 480}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    ASSERT_EQ(S_OK, modes->LoadCameraMode(W(IdOf(c.name).c_str()), W(L"MJPG"), c.width, c.height, 30, nullptr));
+    CameraModeInfo info;
+    ASSERT_EQ(S_OK, modes->GetCurrentMode(&info));
+    EXPECT_STREQ(L"MJPG", reinterpret_cast<const wchar_t*>(info.tcSubtype));
+    EXPECT_DOUBLE_EQ(30.0, info.dRates[0]);
+    ASSERT_TRUE(SeeFrames(4));
+    for (size_t i = 0; i < window.inspected.size(); ++i) {
+      EXPECT_EQ(c.width, window.inspected[i].width);
+      EXPECT_TRUE(window.inspected[i].decoded.Upright()) << "frame " << i;
+      if (i > 0) {
+        EXPECT_GT(window.inspected[i].decoded.frameNumber, window.inspected[i - 1].decoded.frameNumber);
+      }
+    }
+    unsigned long delivered = 0, dropped = 0;
+    ASSERT_EQ(S_OK, modes->GetFrameCounts(&delivered, &dropped));
+    EXPECT_GE(delivered, 4u);
+    EXPECT_EQ(0u, dropped);
+  }
+
+  // A truncated frame is dropped whole and counted: no message, no callback.
+  ComPtr<IZelvoraDeviceControl> device = LiveDevice(L"Zelvora Bare MJPG Camera");
+  ASSERT_NE(nullptr, device.Get());
+  window.inspect = false;
+  ASSERT_EQ(S_OK, device->SetDelivering(FALSE));
+  PumpUntil(200);
+  unsigned long delivered = 0, dropped = 0;
+  ASSERT_EQ(S_OK, modes->GetFrameCounts(&delivered, &dropped));
+  const LONG messages = window.frames, callbacks = CallbackCounter::frames;
+  ASSERT_EQ(S_OK, device->DeliverShortBuffer(0));
+  ASSERT_EQ(S_OK, device->SetDelivering(TRUE));
+  unsigned long nowDelivered = 0, nowDropped = 0;
+  EXPECT_TRUE(PumpUntil(5000, [&] {
+    modes->GetFrameCounts(&nowDelivered, &nowDropped);
+    return nowDropped == dropped + 1 && nowDelivered >= delivered + 2;
+  })) << nowDropped;
+  PumpUntil(100);
+  modes->GetFrameCounts(&nowDelivered, &nowDropped);
+  EXPECT_EQ(static_cast<LONG>(nowDelivered - delivered), window.frames - messages);
+  EXPECT_EQ(static_cast<LONG>(nowDelivered - delivered), CallbackCounter::frames - callbacks);
+  EXPECT_EQ(0, CallbackCounter::nullData);
+
+  // Snapshots are taken from the decoded picture.
+  WCHAR folder[MAX_PATH] = L"";
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+  const std::wstring file = std::wstring(folder) + L"zelvora_mjpg_snapshot.jpg";
+  DeleteFileW(file.c_str());
+  ASSERT_EQ(S_OK, camera->TakeSnap(W(file.c_str())));
+  EXPECT_TRUE(PumpUntil(5000, [&] { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  DeleteFileW(file.c_str());
+}
+
+TEST_F(CameraModes, Nv12FramesEqualTheI420ConversionOfTheSamePicture) {
+  // The two layouts of the same picture carry the same samples: the pictures the host gets must
+  // be the same bytes. The top half (bars and marker) is the same in every frame.
+  ScopedTestCamera nv12(L"ZelvoraDev97 Nv12", L"Zelvora NV12 Camera", L"NV12 320x240@30; NV12 1280x720@30");
+  ScopedTestCamera i420(L"ZelvoraDev98 I420", L"Zelvora I420 Camera", L"I420 320x240@30");
+  ASSERT_TRUE(nv12.registered && i420.registered);
+  std::vector<unsigned char> pictures[2];
+  const wchar_t* names[2] = {L"Zelvora NV12 Camera", L"Zelvora I420 Camera"};
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(S_OK, modes->LoadCameraMode(W(IdOf(names[k]).c_str()), nullptr, 320, 240, 0, nullptr));
+    bool copied = false;
+    window.onFrame = [&](const RenderFrame* frame) {
+      if (copied || !frame || !frame->data) return;
+      // Bottom-up: the top half of the picture is the second half of the rows.
+      const size_t row = 320 * 3;
+      pictures[k].assign(frame->data + row * 120, frame->data + row * 240);
+      copied = true;
+    };
+    ASSERT_TRUE(PumpUntil(5000, [&] { return copied; }));
+    window.onFrame = nullptr;
+  }
+  EXPECT_TRUE(pictures[0] == pictures[1]);
+  // The NV12 camera's modes, and its large one through the fallback of a sized load.
+  const std::vector<Mode> listed = Modes(IdOf(L"Zelvora NV12 Camera"));
+  ASSERT_EQ(2u, listed.size());
+  EXPECT_EQ(L"NV12", listed[1].subtype);
+  EXPECT_TRUE(listed[1].deliverable);
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  EXPECT_EQ(ZELVORA_S_NO_KNOWN_FORMAT, camera->LoadCameraXY(W(L"Zelvora NV12 Camera"), 1280, 720));
+  ASSERT_EQ(S_OK, modes->SetLoadPolicy(ZELVORA_LOAD_FALLBACK_COMPRESSED));
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora NV12 Camera"), 1280, 720));
+  ASSERT_TRUE(SeeFrames(2));
+  EXPECT_TRUE(window.last.decoded.Upright());
 }
 
 TEST_F(CameraModes, TheInterfaceBelongsToTheObject) {

@@ -235,9 +235,10 @@ inline unsigned long CameraState(IIZelvora* camera) {
 // removed after it.
 class ScopedTestCamera {
  public:
-  ScopedTestCamera(const wchar_t* instance, const wchar_t* name, const wchar_t* config) : m_instance(instance) {
+  ScopedTestCamera(const wchar_t* instance, const wchar_t* name, const wchar_t* config, const wchar_t* pins = nullptr)
+      : m_instance(instance) {
     auto add = DevicesExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
-    registered = add && add(ZVD_KIND_CAMERA, instance, name, config, nullptr) == S_OK;
+    registered = add && add(ZVD_KIND_CAMERA, instance, name, config, pins) == S_OK;
   }
   ~ScopedTestCamera() {
     auto remove = DevicesExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
