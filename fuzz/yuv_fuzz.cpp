@@ -14,14 +14,34 @@
 
 using namespace zelvora;
 
+namespace {
+
+bool Convert(int format, const uint8_t* src, int width, int height, uint8_t* dst, SimdLevel level) {
+  switch (format) {
+    case ColorFormat::YUY2: return Yuy2ToBgr(src, width, height, dst, level);
+    case ColorFormat::I420: return I420ToBgr(src, width, height, dst, level);
+    default: return Nv12ToBgr(src, width, height, dst, level);
+  }
+}
+
+uint8_t* ConvertNew(int format, const uint8_t* src, int width, int height) {
+  switch (format) {
+    case ColorFormat::YUY2: return ConvertYuy2ToBgr(src, width, height);
+    case ColorFormat::I420: return ConvertI420ToBgr(src, width, height);
+    default: return ConvertNv12ToBgr(src, width, height);
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
   // Header: width and height (signed bytes, or signed 16-bit values when the format byte's top
-  // bit is set), the format, the instruction set.
+  // bit is set), the format (the other seven bits, ColorFormat codes 0 to 5), the instruction set.
   const bool wide = (data[4] & 0x80) != 0;
   const int width = wide ? static_cast<int16_t>(data[0] | (data[1] << 8)) : static_cast<int8_t>(data[0]);
   const int height = wide ? static_cast<int16_t>(data[2] | (data[3] << 8)) : static_cast<int8_t>(data[2]);
-  const int format = data[4] % 4;
+  const int format = (data[4] & 0x7F) % 6;
   const SimdLevel level = static_cast<SimdLevel>(data[5] % 4);
   data += 6;
   size -= 6;
@@ -32,9 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Unusable sizes: the conversions refuse them without touching the one byte they get.
     if (BgrPictureBytes(width, height) == 0) {
       uint8_t byte = 0;
-      if (ConvertYuy2ToBgr(&byte, width, height) || ConvertI420ToBgr(&byte, width, height) ||
-          Yuy2ToBgr(&byte, width, height, &byte) || I420ToBgr(&byte, width, height, &byte))
-        abort();
+      for (int f : {ColorFormat::YUY2, ColorFormat::I420, ColorFormat::NV12})
+        if (ConvertNew(f, &byte, width, height) || Convert(f, &byte, width, height, &byte, level)) abort();
     }
     return 0;
   }
@@ -45,15 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memcpy(src, data, static_cast<size_t>(needed));
   const size_t picture = BgrPictureBytes(width, height);
   std::vector<uint8_t> expected(picture), actual(picture);
-  const bool yuy2 = format == ColorFormat::YUY2;
-  if (!(yuy2 ? Yuy2ToBgr(src, width, height, expected.data(), SimdLevel::Scalar)
-             : I420ToBgr(src, width, height, expected.data(), SimdLevel::Scalar)))
-    abort();
-  if (!(yuy2 ? Yuy2ToBgr(src, width, height, actual.data(), level)
-             : I420ToBgr(src, width, height, actual.data(), level)))
-    abort();
+  if (!Convert(format, src, width, height, expected.data(), SimdLevel::Scalar)) abort();
+  if (!Convert(format, src, width, height, actual.data(), level)) abort();
   if (memcmp(expected.data(), actual.data(), picture) != 0) abort();
-  uint8_t* owned = yuy2 ? ConvertYuy2ToBgr(src, width, height) : ConvertI420ToBgr(src, width, height);
+  uint8_t* owned = ConvertNew(format, src, width, height);
   if (!owned || memcmp(owned, expected.data(), picture) != 0) abort();
   free(owned);
   free(src);

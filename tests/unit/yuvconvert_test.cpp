@@ -1,4 +1,4 @@
-// YUV to 24-bit conversions: the tables, the worked examples, every (Y, U, V) triple on every
+// YUV to 24-bit conversions (YUY2, I420, NV12): the tables, the worked examples, every (Y, U, V) triple on every
 // instruction set the processor has, random frames against overruns, and unusable sizes.
 // Platform-free: built into the Wine unit tests and into the native sanitizer build.
 #include <stdlib.h>
@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "media/pixel/colorformat.h"
+#include "media/pixel/framelayout.h"
 #include "media/pixel/yuvconvert.h"
 #include "media/pixel/yuvtables.h"
 #include "support/guarded_buffer.h"
@@ -23,6 +25,28 @@ std::vector<SimdLevel> VectorLevels() {
   for (int l = static_cast<int>(SimdLevel::Sse2); l <= static_cast<int>(DetectSimdLevel()); ++l)
     levels.push_back(static_cast<SimdLevel>(l));
   return levels;
+}
+
+const int kYuvFormats[] = {ColorFormat::YUY2, ColorFormat::I420, ColorFormat::NV12};
+
+const char* FormatName(int format) {
+  return format == ColorFormat::YUY2 ? "YUY2" : format == ColorFormat::I420 ? "I420" : "NV12";
+}
+
+bool Convert(int format, const uint8_t* src, int w, int h, uint8_t* dst, SimdLevel level) {
+  if (format == ColorFormat::YUY2) return Yuy2ToBgr(src, w, h, dst, level);
+  return format == ColorFormat::I420 ? I420ToBgr(src, w, h, dst, level) : Nv12ToBgr(src, w, h, dst, level);
+}
+
+// The NV12 frame of an I420 frame's samples: its U and V planes interleaved, U first.
+std::vector<uint8_t> Nv12FromI420(const std::vector<uint8_t>& i420, int w, int h) {
+  const size_t luma = static_cast<size_t>(w) * h, chroma = static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2);
+  std::vector<uint8_t> nv12(i420.begin(), i420.begin() + luma);
+  for (size_t c = 0; c < chroma; ++c) {
+    nv12.push_back(i420[luma + c]);
+    nv12.push_back(i420[luma + chroma + c]);
+  }
+  return nv12;
 }
 
 struct Bgr {
@@ -112,6 +136,22 @@ TEST(YuvConvert, I420RowsShareChromaAndComeBottomUp) {
   EXPECT_EQ(255, PixelAt(p.get(), 2, 1, 1).b);
   EXPECT_EQ(255, PixelAt(p.get(), 2, 0, 2).b);
   EXPECT_EQ(100, PixelAt(p.get(), 2, 1, 2).r);
+
+  // NV12 3 x 3: chroma rows of two U V pairs. The odd last column and row have samples of their own.
+  const uint8_t nv12[9 + 8] = {100, 100, 100, 100, 100, 100, 100, 100, 100,
+                               /*row 0*/ 255, 128, 0, 128, /*row 1*/ 128, 255, 128, 0};
+  p.reset(ConvertNv12ToBgr(nv12, 3, 3));
+  ASSERT_TRUE(p);
+  const int blue[3] = {255, 255, 0};  // of the top two rows, by column
+  const int red[3] = {255, 255, 0};   // of the bottom row
+  for (int x = 0; x < 3; ++x) {
+    SCOPED_TRACE(x);
+    EXPECT_EQ(blue[x], PixelAt(p.get(), 3, x, 2).b);  // top row: last in memory
+    EXPECT_EQ(blue[x], PixelAt(p.get(), 3, x, 1).b);
+    EXPECT_EQ(100, PixelAt(p.get(), 3, x, 1).r);
+    EXPECT_EQ(100, PixelAt(p.get(), 3, x, 0).b);
+    EXPECT_EQ(red[x], PixelAt(p.get(), 3, x, 0).r);
+  }
 }
 
 // All 16.7 million triples: 256 frames (one per U), rows by V, pixels by Y.
@@ -151,11 +191,15 @@ TEST(YuvConvert, EveryTripleMatchesTheReferenceOnEveryInstructionSet) {
       ASSERT_EQ(0, memcmp(expected.data(), actual.data(), expected.size()))
           << "YUY2 " << SimdLevelName(level) << " U=" << u;
     }
-    ASSERT_TRUE(I420ToBgr(i420.data(), w, h, expected.data(), SimdLevel::Scalar));
-    for (SimdLevel level : levels) {
-      ASSERT_TRUE(I420ToBgr(i420.data(), w, h, actual.data(), level));
-      ASSERT_EQ(0, memcmp(expected.data(), actual.data(), expected.size()))
-          << "I420 " << SimdLevelName(level) << " U=" << u;
+    const std::vector<uint8_t> nv12 = Nv12FromI420(i420, w, h);
+    for (int format : {ColorFormat::I420, ColorFormat::NV12}) {
+      const uint8_t* frame = format == ColorFormat::I420 ? i420.data() : nv12.data();
+      ASSERT_TRUE(Convert(format, frame, w, h, expected.data(), SimdLevel::Scalar));
+      for (SimdLevel level : levels) {
+        ASSERT_TRUE(Convert(format, frame, w, h, actual.data(), level));
+        ASSERT_EQ(0, memcmp(expected.data(), actual.data(), expected.size()))
+            << FormatName(format) << " " << SimdLevelName(level) << " U=" << u;
+      }
     }
   }
 }
@@ -172,23 +216,29 @@ TEST(YuvConvert, RandomFramesStayInsideTheirBuffers) {
   for (const auto& s : sizes) {
     const int w = s[0], h = s[1];
     SCOPED_TRACE(testing::Message() << w << "x" << h);
-    for (int format = 0; format < 2; ++format) {
-      const size_t srcBytes = format == 0 ? Yuy2SourceBytes(w, h) : I420SourceBytes(w, h);
+    // NV12 carries the random I420 frame's samples and must give its picture.
+    std::vector<uint8_t> i420(I420SourceBytes(w, h)), i420Picture;
+    for (uint8_t& b : i420) b = static_cast<uint8_t>(rng());
+    for (int format : kYuvFormats) {
+      const size_t srcBytes = static_cast<size_t>(FrameSourceBytes(format, w, h));
       GuardedBuffer src(srcBytes);
       ASSERT_NE(nullptr, src.data());
-      for (size_t i = 0; i < srcBytes; ++i) src.data()[i] = static_cast<uint8_t>(rng());
+      if (format == ColorFormat::YUY2) {
+        for (size_t i = 0; i < srcBytes; ++i) src.data()[i] = static_cast<uint8_t>(rng());
+      } else {
+        memcpy(src.data(), (format == ColorFormat::I420 ? i420 : Nv12FromI420(i420, w, h)).data(), srcBytes);
+      }
       const size_t picBytes = BgrPictureBytes(w, h);
       std::vector<uint8_t> expected(picBytes);
       std::vector<uint8_t> padded(picBytes + 2 * kGuard);
-      auto convert = [&](uint8_t* dst, SimdLevel level) {
-        return format == 0 ? Yuy2ToBgr(src.data(), w, h, dst, level) : I420ToBgr(src.data(), w, h, dst, level);
-      };
-      ASSERT_TRUE(convert(expected.data(), SimdLevel::Scalar));
+      ASSERT_TRUE(Convert(format, src.data(), w, h, expected.data(), SimdLevel::Scalar));
+      if (format == ColorFormat::I420) i420Picture = expected;
+      EXPECT_TRUE(format != ColorFormat::NV12 || i420Picture == expected) << "NV12 reference";
       for (SimdLevel level : VectorLevels()) {
         memset(padded.data(), 0xA5, padded.size());
-        ASSERT_TRUE(convert(padded.data() + kGuard, level));
+        ASSERT_TRUE(Convert(format, src.data(), w, h, padded.data() + kGuard, level));
         EXPECT_EQ(0, memcmp(expected.data(), padded.data() + kGuard, picBytes))
-            << (format ? "I420 " : "YUY2 ") << SimdLevelName(level);
+            << FormatName(format) << " " << SimdLevelName(level);
         for (size_t i = 0; i < kGuard; ++i) {
           ASSERT_EQ(0xA5, padded[i]) << "before, " << SimdLevelName(level);
           ASSERT_EQ(0xA5, padded[kGuard + picBytes + i]) << "after, " << SimdLevelName(level);
@@ -209,16 +259,27 @@ TEST(YuvConvert, UnusableSizesNeverAllocateOrRead) {
     EXPECT_EQ(nullptr, ConvertI420ToBgr(&byte, s[0], s[1]));
     EXPECT_FALSE(Yuy2ToBgr(&byte, s[0], s[1], out));
     EXPECT_FALSE(I420ToBgr(&byte, s[0], s[1], out));
+    EXPECT_EQ(nullptr, ConvertNv12ToBgr(&byte, s[0], s[1]));
+    EXPECT_FALSE(Nv12ToBgr(&byte, s[0], s[1], out));
+    EXPECT_EQ(0u, Nv12SourceBytes(s[0], s[1]));
     EXPECT_EQ(0u, BgrPictureBytes(s[0], s[1]));
   }
   EXPECT_EQ(1, out[0]);
   EXPECT_EQ(nullptr, ConvertYuy2ToBgr(nullptr, 2, 2));
   EXPECT_EQ(nullptr, ConvertI420ToBgr(nullptr, 2, 2));
+  EXPECT_EQ(nullptr, ConvertNv12ToBgr(nullptr, 2, 2));
+  EXPECT_FALSE(Nv12ToBgr(nullptr, 2, 2, out));
+  EXPECT_FALSE(Nv12ToBgr(&byte, 1, 1, nullptr));
   // Source sizes: YUY2 rows rounded up to 4 bytes, I420 chroma rounded up in both directions.
   EXPECT_EQ(8u * 2, Yuy2SourceBytes(3, 2));
   EXPECT_EQ(640u * 480 * 2, Yuy2SourceBytes(640, 480));
   EXPECT_EQ(3u * 3 + 2 * (2 * 2), I420SourceBytes(3, 3));
   EXPECT_EQ(640u * 480 * 3 / 2, I420SourceBytes(640, 480));
+  // NV12: chroma rows of 2 * ceil(width / 2) bytes, ceil(height / 2) of them.
+  EXPECT_EQ(3u * 3 + 2 * 4, Nv12SourceBytes(3, 3));
+  EXPECT_EQ(5u * 1 + 6, Nv12SourceBytes(5, 1));
+  EXPECT_EQ(17, FrameSourceBytes(ColorFormat::NV12, 3, 3));
+  EXPECT_EQ(0, FrameSourceBytes(ColorFormat::MJPG, 640, 480));  // no fixed size
   EXPECT_EQ(0u, Yuy2SourceBytes(0, 5));
 }
 

@@ -12,6 +12,7 @@ long long FrameSourceBytes(int colorFormat, int width, int height) {
   switch (colorFormat) {
     case ColorFormat::YUY2: return static_cast<long long>(Yuy2SourceBytes(width, height));
     case ColorFormat::I420: return static_cast<long long>(I420SourceBytes(width, height));
+    case ColorFormat::NV12: return static_cast<long long>(Nv12SourceBytes(width, height));
     case ColorFormat::RGB24: {
       const long long bytes = Rgb24RowBytes(width) * height;
       return bytes > 0x7FFFFFFF ? 0 : bytes;

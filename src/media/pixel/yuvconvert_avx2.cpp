@@ -86,42 +86,56 @@ void Yuy2Row(const uint8_t* src, uint8_t* dst, int width) {
   Yuy2RowTail(src, dst, j, width);
 }
 
-inline __m256i LoadUv(const uint8_t* u, const uint8_t* v) {
-  const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u));
-  const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v));
+// Eight U V pairs, for pixels j to j + 15 (j even).
+inline __m256i LoadUv(PlanarChroma c, int j) {
+  const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.u + j / 2));
+  const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.v + j / 2));
   return _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, v8));
+}
+inline __m256i LoadUv(PairedChroma c, int j) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c.uv + j)));
 }
 
 inline __m256i LoadY(const uint8_t* y) {
   return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
 }
 
-void I420Row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* dst, int width) {
+template <class Chroma>
+void ChromaRow(const uint8_t* y, Chroma chroma, uint8_t* dst, int width) {
   int j = 0;
-  for (; j + 16 <= width; j += 16) Emit16<false>(LoadY(y + j), ChromaOffsets(LoadUv(u + j / 2, v + j / 2)), dst + 3 * j);
-  I420RowTail(y, u, v, dst, j, width);
+  for (; j + 16 <= width; j += 16) Emit16<false>(LoadY(y + j), ChromaOffsets(LoadUv(chroma, j)), dst + 3 * j);
+  ChromaRowTail(y, chroma, dst, j, width);
 }
 
 // Two rows of one chroma row: the offsets are worked out once for both.
-template <bool kStream>
-void I420Pair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* dst0,
-              uint8_t* dst1, int width) {
-  if (kStream && !(Aligned16(dst0) && Aligned16(dst1))) return I420Pair<false>(y0, y1, u, v, dst0, dst1, width);
+template <bool kStream, class Chroma>
+void ChromaPair(const uint8_t* y0, const uint8_t* y1, Chroma chroma, uint8_t* dst0, uint8_t* dst1, int width) {
+  if (kStream && !(Aligned16(dst0) && Aligned16(dst1))) return ChromaPair<false>(y0, y1, chroma, dst0, dst1, width);
   int j = 0;
   for (; j + 16 <= width; j += 16) {
-    const Offsets o = ChromaOffsets(LoadUv(u + j / 2, v + j / 2));
+    const Offsets o = ChromaOffsets(LoadUv(chroma, j));
     Emit16<kStream>(LoadY(y0 + j), o, dst0 + 3 * j);
     Emit16<kStream>(LoadY(y1 + j), o, dst1 + 3 * j);
   }
-  I420RowTail(y0, u, v, dst0, j, width);
-  I420RowTail(y1, u, v, dst1, j, width);
+  ChromaRowTail(y0, chroma, dst0, j, width);
+  ChromaRowTail(y1, chroma, dst1, j, width);
 }
 
 void Fence() { _mm_sfence(); }
 
 }  // namespace
 
-Kernels Avx2Kernels() { return {Yuy2Row<false>, I420Row, I420Pair<false>, Yuy2Row<true>, I420Pair<true>, Fence}; }
+Kernels Avx2Kernels() {
+  return {Yuy2Row<false>,
+          ChromaRow<PlanarChroma>,
+          ChromaPair<false, PlanarChroma>,
+          ChromaRow<PairedChroma>,
+          ChromaPair<false, PairedChroma>,
+          Yuy2Row<true>,
+          ChromaPair<true, PlanarChroma>,
+          ChromaPair<true, PairedChroma>,
+          Fence};
+}
 
 }  // namespace yuv
 }  // namespace zelvora

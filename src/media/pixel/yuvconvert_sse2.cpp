@@ -68,33 +68,38 @@ void Yuy2RowSse2(const uint8_t* src, uint8_t* dst, int width) {
   Yuy2RowTail(src, dst, j, width);
 }
 
-inline __m128i LoadUv(const uint8_t* u, const uint8_t* v) {
+// Four U V pairs, for pixels j to j + 7 (j even).
+inline __m128i LoadUv(PlanarChroma c, int j) {
   int u4, v4;
-  memcpy(&u4, u, 4);
-  memcpy(&v4, v, 4);
+  memcpy(&u4, c.u + j / 2, 4);
+  memcpy(&v4, c.v + j / 2, 4);
   return _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), _mm_cvtsi32_si128(v4)), _mm_setzero_si128());
+}
+inline __m128i LoadUv(PairedChroma c, int j) {
+  return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.uv + j)), _mm_setzero_si128());
 }
 
 inline __m128i LoadY(const uint8_t* y) {
   return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)), _mm_setzero_si128());
 }
 
-void I420RowSse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* dst, int width) {
+template <class Chroma>
+void ChromaRow(const uint8_t* y, Chroma chroma, uint8_t* dst, int width) {
   int j = 0;
-  for (; j + 8 <= width; j += 8) Emit8(LoadY(y + j), ChromaOffsets(LoadUv(u + j / 2, v + j / 2)), dst + 3 * j);
-  I420RowTail(y, u, v, dst, j, width);
+  for (; j + 8 <= width; j += 8) Emit8(LoadY(y + j), ChromaOffsets(LoadUv(chroma, j)), dst + 3 * j);
+  ChromaRowTail(y, chroma, dst, j, width);
 }
 
-void I420PairSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* dst0,
-                  uint8_t* dst1, int width) {
+template <class Chroma>
+void ChromaPair(const uint8_t* y0, const uint8_t* y1, Chroma chroma, uint8_t* dst0, uint8_t* dst1, int width) {
   int j = 0;
   for (; j + 8 <= width; j += 8) {
-    const Offsets o = ChromaOffsets(LoadUv(u + j / 2, v + j / 2));
+    const Offsets o = ChromaOffsets(LoadUv(chroma, j));
     Emit8(LoadY(y0 + j), o, dst0 + 3 * j);
     Emit8(LoadY(y1 + j), o, dst1 + 3 * j);
   }
-  I420RowTail(y0, u, v, dst0, j, width);
-  I420RowTail(y1, u, v, dst1, j, width);
+  ChromaRowTail(y0, chroma, dst0, j, width);
+  ChromaRowTail(y1, chroma, dst1, j, width);
 }
 
 void NoFence() {}
@@ -102,7 +107,17 @@ void NoFence() {}
 }  // namespace
 
 // The SSE2 floor keeps ordinary stores throughout.
-Kernels Sse2Kernels() { return {Yuy2RowSse2, I420RowSse2, I420PairSse2, Yuy2RowSse2, I420PairSse2, NoFence}; }
+Kernels Sse2Kernels() {
+  return {Yuy2RowSse2,
+          ChromaRow<PlanarChroma>,
+          ChromaPair<PlanarChroma>,
+          ChromaRow<PairedChroma>,
+          ChromaPair<PairedChroma>,
+          Yuy2RowSse2,
+          ChromaPair<PlanarChroma>,
+          ChromaPair<PairedChroma>,
+          NoFence};
+}
 
 }  // namespace yuv
 }  // namespace zelvora

@@ -11,21 +11,35 @@
 namespace zelvora {
 namespace yuv {
 
+// The chroma row that serves a pair of picture rows: I420's two planes, or NV12's U V pairs.
+struct PlanarChroma {
+  const uint8_t* u;
+  const uint8_t* v;
+};
+struct PairedChroma {
+  const uint8_t* uv;  // U V U V ...
+};
+
 using Yuy2RowFn = void (*)(const uint8_t* src, uint8_t* dst, int width);
-using I420RowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* dst, int width);
-// Two I420 rows that share one chroma row.
-using I420PairFn = void (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* dst0,
-                            uint8_t* dst1, int width);
+// One I420 or NV12 row, and two rows that share one chroma row.
+template <class Chroma>
+using ChromaRowFn = void (*)(const uint8_t* y, Chroma chroma, uint8_t* dst, int width);
+template <class Chroma>
+using ChromaPairFn = void (*)(const uint8_t* y0, const uint8_t* y1, Chroma chroma, uint8_t* dst0, uint8_t* dst1,
+                              int width);
 
 // `stream` variants write the picture with non-temporal stores where a row starts on a 16-byte
 // boundary (large pictures that would only push the source out of the caches); `finish` orders
 // those stores before the picture is handed on.
 struct Kernels {
   Yuy2RowFn yuy2;
-  I420RowFn i420;
-  I420PairFn i420Pair;
+  ChromaRowFn<PlanarChroma> i420;
+  ChromaPairFn<PlanarChroma> i420Pair;
+  ChromaRowFn<PairedChroma> nv12;
+  ChromaPairFn<PairedChroma> nv12Pair;
   Yuy2RowFn yuy2Stream;
-  I420PairFn i420PairStream;
+  ChromaPairFn<PlanarChroma> i420PairStream;
+  ChromaPairFn<PairedChroma> nv12PairStream;
   void (*finish)();
 };
 
@@ -53,7 +67,13 @@ inline void TablePixel(uint8_t* d, int y, int u, int v) {
   d[2] = Clamp255((l + YuvTables::redV[v] + 512) >> 10);
 }
 
-// Pixels [from, width) of a YUY2 row (from even) and of an I420 row, by the tables.
+// The U and V samples of chroma column `col`.
+inline int U(PlanarChroma c, int col) { return c.u[col]; }
+inline int V(PlanarChroma c, int col) { return c.v[col]; }
+inline int U(PairedChroma c, int col) { return c.uv[2 * col]; }
+inline int V(PairedChroma c, int col) { return c.uv[2 * col + 1]; }
+
+// Pixels [from, width) of a YUY2 row (from even) and of an I420 or NV12 row, by the tables.
 inline void Yuy2RowTail(const uint8_t* src, uint8_t* dst, int from, int width) {
   for (int j = from; j < width; j += 2) {
     const uint8_t* g = src + 2 * j;  // Y0 U Y1 V
@@ -61,9 +81,9 @@ inline void Yuy2RowTail(const uint8_t* src, uint8_t* dst, int from, int width) {
     if (j + 1 < width) TablePixel(dst + 3 * (j + 1), g[2], g[1], g[3]);
   }
 }
-inline void I420RowTail(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* dst, int from,
-                        int width) {
-  for (int j = from; j < width; ++j) TablePixel(dst + 3 * j, y[j], u[j / 2], v[j / 2]);
+template <class Chroma>
+inline void ChromaRowTail(const uint8_t* y, Chroma c, uint8_t* dst, int from, int width) {
+  for (int j = from; j < width; ++j) TablePixel(dst + 3 * j, y[j], U(c, j / 2), V(c, j / 2));
 }
 
 // Constants of the vector kernels. With k = U - 128 or V - 128 (16-bit lanes):
