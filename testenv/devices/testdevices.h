@@ -49,7 +49,8 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 #define ZVD_CAMERA_VIDEOINFO2 L"Zelvora VideoInfo2 Camera"
 //   only FORMAT_VideoInfo2 capabilities: YUY2 640x480@30, RGB24 320x240@30.
 #define ZVD_CAMERA_MJPG L"Zelvora MJPG Camera"
-//   YUY2 640x480@30, YUY2 320x240@30, MJPG 640x480@30, YUY2 640x480@30 as FORMAT_VideoInfo2.
+//   YUY2 640x480@30, YUY2 320x240@30, MJPG 640x480@30, YUY2 640x480@30 as FORMAT_VideoInfo2,
+//   MJPG 1280x720@30, YUY2 1280x720@5 (as cameras on USB 2: uncompressed only slowly when large).
 #define ZVD_CAMERA_MPEG2 L"Zelvora MPEG-2 Camera"
 //   MPEG-2 video 720x480@30 (FORMAT_MPEG2Video), then YUY2 640x480@30.
 #define ZVD_CAMERA_INTERLEAVED L"Zelvora Interleaved Camera"

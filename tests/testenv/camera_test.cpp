@@ -250,6 +250,36 @@ TEST(CameraFormats, VariantsOfferWhatTheyAreFor) {
                                          reinterpret_cast<void**>(found.GetAddressOf())));
 }
 
+TEST(CameraFormats, MjpgCameraListsTodaysFormatsInOrder) {
+  ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MJPG);
+  ComPtr<IAMStreamConfig> config = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  ASSERT_TRUE(config);
+  struct Entry {
+    const GUID* subtype;
+    const GUID* formattype;
+    LONG width, height;
+    REFERENCE_TIME interval;
+  } expected[] = {{&MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, 640, 480, 333333},
+                  {&MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, 320, 240, 333333},
+                  {&MEDIASUBTYPE_MJPG, &FORMAT_VideoInfo, 640, 480, 333333},
+                  {&MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo2, 640, 480, 333333},
+                  {&MEDIASUBTYPE_MJPG, &FORMAT_VideoInfo, 1280, 720, 333333},
+                  {&MEDIASUBTYPE_YUY2, &FORMAT_VideoInfo, 1280, 720, 2000000}};
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  ASSERT_EQ(6, count);
+  for (int i = 0; i < count; ++i) {
+    AM_MEDIA_TYPE* mt = CapabilityType(config.Get(), i);
+    VideoFormat f = Describe(mt);
+    EXPECT_TRUE(IsEqualGUID(*expected[i].subtype, f.subtype)) << i;
+    EXPECT_TRUE(IsEqualGUID(*expected[i].formattype, f.formattype)) << i;
+    EXPECT_EQ(expected[i].width, f.width) << i;
+    EXPECT_EQ(expected[i].height, f.height) << i;
+    EXPECT_EQ(expected[i].interval, f.interval) << i;
+    FreeMediaType(mt);
+  }
+}
+
 TEST(CameraFormats, SetFormatAppliesOfferedCapabilitiesAndRefusesTheRest) {
   ComPtr<IBaseFilter> camera = BindCamera(ZVD_CAMERA_MAIN);
   ComPtr<IAMStreamConfig> config = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
