@@ -11,7 +11,8 @@
 //   rows [H/2, 3H/4)  the frame number, 16 bits in 16 blocks of W/16 each, most significant bit
 //                     on the left, white = 1, black = 0;
 //   rows [3H/4, H)    the same 16 blocks holding the complement of the number (a check).
-// Frame numbers count delivered samples of one stream from 0 and wrap at 65536.
+// Frame numbers count delivered samples of one stream from 0 (or from the camera's first frame
+// number, testdevices.h) and wrap at 65536.
 //
 // Layouts written (the exact layout of the subtype):
 //   RGB24  bottom-up rows of B, G, R bytes, each row padded to a multiple of 4 bytes;

@@ -74,6 +74,8 @@ TEST(DeviceRegistration, SetsSwitchAndRestoreAndExtraDevicesRegister) {
   ASSERT_EQ(S_OK, registerSet(L"default"));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", L"YUY2 641x480@30", nullptr));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", L"YUY2 640x480@30", L"tuner"));
+  for (const wchar_t* pins : {L"first:65536", L"first:", L"first:-1", L"first:12a"})
+    EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", nullptr, pins));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"Bad\\Key", L"Bad", nullptr, nullptr));
   EXPECT_EQ(E_INVALIDARG, registerDevice(7, L"ZelvoraDev90 Bad", L"Bad", nullptr, nullptr));
   ASSERT_EQ(S_OK, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Extra", L"Extra Camera",
