@@ -506,7 +506,8 @@ HRESULT StreamPin::Active() {
     AutoLock lock(m_streamLock);
     m_exit = false;
     m_running = false;
-    m_delivered = m_failures = m_shortBuffers = m_nextFrame = 0;
+    m_delivered = m_failures = m_shortBuffers = 0;
+    m_nextFrame = m_firstFrame;
     m_lastStart = -1;
   }
   ResetEvent(m_wake);

@@ -253,6 +253,8 @@ class StreamPin : public OutputPin {
   void SetDeliveryAllowed(bool allowed);  // one of two switches (device present, delivering)
   void SetDevicePresent(bool present);
   void RequestShortBuffer(ULONG bytes);
+  // Number of the first frame of every stream (from the next Pause on).
+  void SetFirstFrameNumber(ULONG first) { m_firstFrame = first; }
   void GetStats(ULONG* streaming, ULONG* delivered, ULONG* failures, ULONG* shortBuffers, ULONG* nextFrame,
                 LONGLONG* lastStart);
 
@@ -286,6 +288,7 @@ class StreamPin : public OutputPin {
   bool m_shortPending = false;
   // Statistics (guarded by m_streamLock):
   ULONG m_delivered = 0, m_failures = 0, m_shortBuffers = 0, m_nextFrame = 0;
+  ULONG m_firstFrame = 0;  // set before streaming, read in Active
   LONGLONG m_lastStart = -1;
 };
 

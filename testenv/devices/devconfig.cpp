@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <wctype.h>
 
+#include <algorithm>
+
 namespace zvd {
 
 const wchar_t kMainCameraFormats[] =
@@ -21,6 +23,8 @@ const wchar_t kDefaultMixerInputs[] = L"Microphone;Line In;CD Audio";
 
 // {30323449-0000-0010-8000-00AA00389B71}
 const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+// {3231564E-0000-0010-8000-00AA00389B71}
+const GUID kSubtypeNV12 = {0x3231564e, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 // MEDIASUBTYPE_MPEG2_VIDEO {E06D8026-DB46-11CF-B4D1-00805F6CBBEA}
 const GUID kSubtypeMpeg2Video = {0xe06d8026, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 // FORMAT_MPEG2Video {E06D80E3-DB46-11CF-B4D1-00805F6CBBEA}
@@ -74,6 +78,7 @@ bool ParseCameraFormats(const std::wstring& text, std::vector<VideoCapability>* 
     if (EqualsNoCase(words[0], L"RGB24")) cap.subtype = VideoSubtype::RGB24;
     else if (EqualsNoCase(words[0], L"YUY2")) cap.subtype = VideoSubtype::YUY2;
     else if (EqualsNoCase(words[0], L"I420")) cap.subtype = VideoSubtype::I420;
+    else if (EqualsNoCase(words[0], L"NV12")) cap.subtype = VideoSubtype::NV12;
     else if (EqualsNoCase(words[0], L"MJPG")) cap.subtype = VideoSubtype::MJPG;
     else if (EqualsNoCase(words[0], L"MPEG2")) cap.subtype = VideoSubtype::MPEG2;
     else if (EqualsNoCase(words[0], L"DVSD")) cap.subtype = VideoSubtype::DVSD;
@@ -111,14 +116,18 @@ bool ParseCameraFormats(const std::wstring& text, std::vector<VideoCapability>* 
 }
 
 bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
-  bool preview = false, vbi = false, videoPort = false, topDown = false;
-  long previewWidth = 0, previewHeight = 0;
+  bool preview = false, vbi = false, videoPort = false, topDown = false, noDht = false, padded = false;
+  long previewWidth = 0, previewHeight = 0, first = 0;
   for (const std::wstring& word : Split(text, L' ')) {
     if (EqualsNoCase(word, L"preview")) preview = true;
     else if (EqualsNoCase(word, L"vbi")) vbi = true;
     else if (EqualsNoCase(word, L"videoport")) videoPort = true;
     else if (EqualsNoCase(word, L"topdown")) topDown = true;
-    else if (word.size() > 8 && EqualsNoCase(word.substr(0, 8), L"preview:")) {
+    else if (EqualsNoCase(word, L"nodht")) noDht = true;
+    else if (EqualsNoCase(word, L"jpegpad")) padded = true;
+    else if (word.size() > 6 && EqualsNoCase(word.substr(0, 6), L"first:")) {
+      if (!ParseNumber(word.substr(6), 0, 65535, &first)) return false;
+    } else if (word.size() > 8 && EqualsNoCase(word.substr(0, 8), L"preview:")) {
       // preview:WxH, even sizes so that every pixel format can take them.
       const size_t x = word.find(L'x', 8);
       if (x == std::wstring::npos || !ParseNumber(word.substr(8, x - 8), 2, 8192, &previewWidth) ||
@@ -136,6 +145,9 @@ bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
   config->previewTopDown = topDown;
   config->vbiPin = vbi;
   config->videoPortPin = videoPort;
+  config->firstFrame = static_cast<ULONG>(first);
+  config->jpegHuffmanTables = !noDht;
+  config->jpegPadded = padded;
   return true;
 }
 
@@ -184,6 +196,7 @@ const GUID& SubtypeGuid(VideoSubtype subtype) {
     case VideoSubtype::RGB24: return MEDIASUBTYPE_RGB24;
     case VideoSubtype::YUY2: return MEDIASUBTYPE_YUY2;
     case VideoSubtype::I420: return kSubtypeI420;
+    case VideoSubtype::NV12: return kSubtypeNV12;
     case VideoSubtype::MJPG: return MEDIASUBTYPE_MJPG;
     case VideoSubtype::MPEG2: return kSubtypeMpeg2Video;
     case VideoSubtype::DVSD: return MEDIASUBTYPE_dvsd;
@@ -197,7 +210,8 @@ LONG FrameBytes(const VideoCapability& cap) {
     case VideoSubtype::RGB24: return ((w * 3 + 3) & ~3) * h;
     case VideoSubtype::YUY2: return w * 2 * h;
     case VideoSubtype::I420: return w * h * 3 / 2;
-    case VideoSubtype::MJPG: return w * h / 2;    // opaque payload of a plausible size
+    case VideoSubtype::NV12: return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+    case VideoSubtype::MJPG: return w * h / 2;    // the size announced; a JPEG of the pattern is far smaller
     case VideoSubtype::MPEG2: return w * h / 4;
     case VideoSubtype::DVSD: return 120000;       // one NTSC DV frame
   }
@@ -224,6 +238,10 @@ void FillBitmapHeader(const VideoCapability& cap, BITMAPINFOHEADER* bmi) {
       bmi->biBitCount = 12;
       bmi->biCompression = MAKEFOURCC('I', '4', '2', '0');
       break;
+    case VideoSubtype::NV12:
+      bmi->biBitCount = 12;
+      bmi->biCompression = MAKEFOURCC('N', 'V', '1', '2');
+      break;
     case VideoSubtype::MJPG:
       bmi->biBitCount = 24;
       bmi->biCompression = MAKEFOURCC('M', 'J', 'P', 'G');
@@ -241,7 +259,8 @@ void FillBitmapHeader(const VideoCapability& cap, BITMAPINFOHEADER* bmi) {
 }
 
 bool Uncompressed(VideoSubtype subtype) {
-  return subtype == VideoSubtype::RGB24 || subtype == VideoSubtype::YUY2 || subtype == VideoSubtype::I420;
+  return subtype == VideoSubtype::RGB24 || subtype == VideoSubtype::YUY2 || subtype == VideoSubtype::I420 ||
+         subtype == VideoSubtype::NV12;
 }
 
 }  // namespace
@@ -384,7 +403,10 @@ int MatchVideoType(const std::vector<VideoCapability>& caps, const AM_MEDIA_TYPE
       // Sizes must be the capability's (bottom-up: a positive height, unless it is top-down).
       if (bmi->biWidth != cap.width || bmi->biHeight != (cap.topDown ? -cap.height : cap.height)) continue;
       REFERENCE_TIME wanted = asked ? asked : cap.interval;
-      if (wanted < cap.minInterval || wanted > cap.maxInterval) continue;
+      // Hosts often compute the interval as 10^7 / fps and truncate (166666 for 60 frames per
+      // second where the list says 166667): one unit off a bound still asks for that bound.
+      if (wanted < cap.minInterval - 1 || wanted > cap.maxInterval + 1) continue;
+      wanted = std::min(std::max(wanted, cap.minInterval), cap.maxInterval);
       if (interval) *interval = wanted;
     } else if (interval) {
       *interval = cap.interval;

@@ -11,7 +11,7 @@
 
 namespace zvd {
 
-enum class VideoSubtype { RGB24, YUY2, I420, MJPG, MPEG2, DVSD };
+enum class VideoSubtype { RGB24, YUY2, I420, NV12, MJPG, MPEG2, DVSD };
 
 struct VideoCapability {
   VideoSubtype subtype = VideoSubtype::YUY2;
@@ -39,6 +39,11 @@ struct CameraConfig {
   std::vector<VideoCapability> previewFormats;  // filled by the camera from the above
   bool vbiPin = false;
   bool videoPortPin = false;
+  // Frames: the number of the first frame of a stream, and for MJPG whether the DHT segment is
+  // written and whether samples are the whole buffer (the JPEG followed by zeros).
+  ULONG firstFrame = 0;
+  bool jpegHuffmanTables = true;
+  bool jpegPadded = false;
 };
 
 struct MicrophoneConfig {
@@ -74,6 +79,7 @@ int MatchVideoType(const std::vector<VideoCapability>& caps, const AM_MEDIA_TYPE
 int MatchAudioType(const std::vector<AudioCapability>& caps, const AM_MEDIA_TYPE& mt);
 
 extern const GUID kSubtypeI420;
+extern const GUID kSubtypeNV12;
 extern const GUID kSubtypeMpeg2Video;
 extern const GUID kFormatMpeg2Video;
 

@@ -10,6 +10,7 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 namespace zvd {
@@ -48,6 +49,7 @@ zvpattern::Layout LayoutOf(const GUID& subtype, bool* known) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return zvpattern::Layout::RGB24;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return zvpattern::Layout::YUY2;
   if (IsEqualGUID(subtype, kSubtypeI420)) return zvpattern::Layout::I420;
+  if (IsEqualGUID(subtype, kSubtypeNV12)) return zvpattern::Layout::NV12;
   *known = false;
   return zvpattern::Layout::RGB24;
 }
@@ -113,8 +115,15 @@ HRESULT PinCategorySupport(REFGUID set, DWORD id, DWORD* support) {
 // VideoPin
 // ============================================================================================
 VideoPin::VideoPin(DeviceFilter* filter, const wchar_t* name, const GUID& category,
-                   const std::vector<VideoCapability>* caps, VideoPin* follow)
-    : StreamPin(filter, name), m_category(category), m_caps(caps), m_follow(follow) {}
+                   const std::vector<VideoCapability>* caps, VideoPin* follow, const CameraConfig& config)
+    : StreamPin(filter, name),
+      m_category(category),
+      m_caps(caps),
+      m_follow(follow),
+      m_jpegHuffmanTables(config.jpegHuffmanTables),
+      m_jpegPadded(config.jpegPadded) {
+  SetFirstFrameNumber(config.firstFrame);
+}
 
 void* VideoPin::FindInterface(REFIID riid) {
   if (IsEqualIID(riid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
@@ -259,8 +268,14 @@ STDMETHODIMP VideoPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) { r
 HRESULT VideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
   long bytes = static_cast<long>(m_mt->lSampleSize);
   REFERENCE_TIME interval = 0;
-  if (const BITMAPINFOHEADER* bmi = BitmapOf(m_mt.Get(), &interval))
+  if (const BITMAPINFOHEADER* bmi = BitmapOf(m_mt.Get(), &interval)) {
     bytes = std::max<long>(bytes, static_cast<long>(bmi->biSizeImage));
+    // Small MJPG sizes announce less than their JPEG headers alone take.
+    zvjpeg::PatternEncoder jpeg;
+    if (IsEqualGUID(m_mt->subtype, MEDIASUBTYPE_MJPG) &&
+        jpeg.Configure(bmi->biWidth, std::abs(bmi->biHeight), m_jpegHuffmanTables))
+      bytes = std::max<long>(bytes, static_cast<long>(jpeg.FrameBound()));
+  }
   if (bytes <= 0) bytes = 1;
   return SetBufferProperties(allocator, request, bytes, 3);
 }
@@ -277,6 +292,8 @@ HRESULT VideoPin::Active() {
   zvpattern::Layout layout = LayoutOf(m_mt->subtype, &known);
   m_pattern = known && bmi && m_renderer.Configure(layout, bmi->biWidth, bmi->biHeight);
   if (m_pattern) m_frameBytes = static_cast<LONG>(m_renderer.FrameSize());
+  m_jpegFrames = !m_pattern && bmi && IsEqualGUID(m_mt->subtype, MEDIASUBTYPE_MJPG) &&
+                 m_jpeg.Configure(bmi->biWidth, std::abs(bmi->biHeight), m_jpegHuffmanTables);
   if (m_frameBytes <= 0) m_frameBytes = 1;
   return StreamPin::Active();
 }
@@ -291,7 +308,20 @@ HRESULT VideoPin::FillSample(IMediaSample* sample, ULONG frameNumber, ULONGLONG,
     *bytes = m_frameBytes;
     return S_OK;
   }
-  // Compressed formats (and a buffer too small for a frame): opaque bytes with the number first.
+  if (m_jpegFrames) {
+    size_t length = m_jpeg.Render(frameNumber, data, static_cast<size_t>(capacity));
+    if (length) {
+      // As a camera that sends whole buffers: the JPEG, then zeros up to the announced size.
+      if (m_jpegPadded && static_cast<LONG>(length) < std::min(capacity, m_frameBytes)) {
+        memset(data + length, 0, static_cast<size_t>(std::min(capacity, m_frameBytes)) - length);
+        length = static_cast<size_t>(std::min(capacity, m_frameBytes));
+      }
+      *bytes = static_cast<LONG>(length);
+      return S_OK;
+    }
+  }
+  // Other compressed formats (and a buffer too small for a frame): opaque bytes with the number
+  // first.
   LONG n = std::min(capacity, m_frameBytes);
   memset(data, 0x5A, static_cast<size_t>(n));
   if (n >= 4) memcpy(data, &frameNumber, 4);
@@ -808,7 +838,7 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
   if (!stored) return E_OUTOFMEMORY;
   std::vector<std::unique_ptr<BasePin>> pins;
   std::unique_ptr<VideoPin> capture(
-      new (std::nothrow) VideoPin(this, L"Capture", PIN_CATEGORY_CAPTURE, &stored->formats, nullptr));
+      new (std::nothrow) VideoPin(this, L"Capture", PIN_CATEGORY_CAPTURE, &stored->formats, nullptr, *stored));
   if (!capture) return E_OUTOFMEMORY;
   VideoPin* capturePin = capture.get();
   pins.push_back(std::move(capture));
@@ -818,7 +848,7 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
     const std::vector<VideoCapability>* previewCaps =
         stored->previewFormats.empty() ? &stored->formats : &stored->previewFormats;
     std::unique_ptr<VideoPin> preview(
-        new (std::nothrow) VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, previewCaps, capturePin));
+        new (std::nothrow) VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, previewCaps, capturePin, *stored));
     if (!preview) return E_OUTOFMEMORY;
     previewPin = preview.get();
     pins.push_back(std::move(preview));

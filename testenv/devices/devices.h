@@ -11,6 +11,7 @@
 #include "base.h"
 #include "devconfig.h"
 #include "framepattern.h"
+#include "jpegwriter.h"
 #include "testdevices.h"
 
 namespace zvd {
@@ -26,8 +27,9 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
  public:
   // `follow`: the capture pin whose format a preview pin uses until it gets its own. A scaling
   // preview pin has a list of its own whose entries match the capture pin's one for one.
+  // `config` gives the frame options (first frame number, JPEG details).
   VideoPin(DeviceFilter* filter, const wchar_t* name, const GUID& category, const std::vector<VideoCapability>* caps,
-           VideoPin* follow);
+           VideoPin* follow, const CameraConfig& config);
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return StreamPin::QueryInterface(riid, ppv); }
   STDMETHODIMP_(ULONG) AddRef() override { return StreamPin::AddRef(); }
@@ -80,6 +82,10 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
   LONG m_frameBytes = 0;
   bool m_pattern = false;
   zvpattern::Renderer m_renderer;
+  bool m_jpegFrames = false;  // MJPG: JPEG pictures of the pattern
+  bool m_jpegHuffmanTables = true;
+  bool m_jpegPadded = false;
+  zvjpeg::PatternEncoder m_jpeg;
 };
 
 // An extra output pin that only has a category and one media type (VBI, video port).

@@ -11,12 +11,15 @@
 //   rows [H/2, 3H/4)  the frame number, 16 bits in 16 blocks of W/16 each, most significant bit
 //                     on the left, white = 1, black = 0;
 //   rows [3H/4, H)    the same 16 blocks holding the complement of the number (a check).
-// Frame numbers count delivered samples of one stream from 0 and wrap at 65536.
+// Frame numbers count delivered samples of one stream from 0 (or from the camera's first frame
+// number, testdevices.h) and wrap at 65536.
 //
 // Layouts written (the exact layout of the subtype):
 //   RGB24  bottom-up rows of B, G, R bytes, each row padded to a multiple of 4 bytes;
 //   YUY2   top-down rows of Y0 U Y1 V (W must be even), row = 2W bytes;
 //   I420   top-down Y plane (W x H), then U and V planes (W/2 x H/2); W and H even.
+//   NV12   top-down Y plane (W x H), then one plane of ceil(H/2) rows of 2*ceil(W/2) bytes holding
+//          U, V pairs; any size (at an odd edge a chroma pair covers the pixels that are there).
 // YUV values use the BT.601 studio-range integer formulas; chroma is the average of the pixels
 // it covers.
 //
@@ -32,7 +35,7 @@
 
 namespace zvpattern {
 
-enum class Layout { RGB24, YUY2, I420 };
+enum class Layout { RGB24, YUY2, I420, NV12 };
 
 enum class Orientation {
   Upright,               // as drawn
@@ -70,6 +73,8 @@ inline size_t FrameBytes(Layout layout, int width, int height) {
       return (width % 2) ? 0 : static_cast<size_t>(width) * 2 * height;
     case Layout::I420:
       return (width % 2 || height % 2) ? 0 : static_cast<size_t>(width) * height * 3 / 2;
+    case Layout::NV12:
+      return static_cast<size_t>(width) * height + static_cast<size_t>(2 * ((width + 1) / 2)) * ((height + 1) / 2);
   }
   return 0;
 }
@@ -178,6 +183,26 @@ class Renderer {
         }
         break;
       }
+      case Layout::NV12: {
+        for (int y = 0; y < h; ++y) memcpy(dst + static_cast<size_t>(y) * w, m_rows[m_bandOfRow[y]].data(), w);
+        const int cw = (w + 1) / 2;
+        uint8_t* uvPlane = dst + static_cast<size_t>(w) * h;
+        for (int cy = 0; cy < (h + 1) / 2; ++cy) {
+          const bool twoRows = 2 * cy + 1 < h;
+          int a = m_bandOfRow[2 * cy], b = twoRows ? m_bandOfRow[2 * cy + 1] : a;
+          uint8_t* uvRow = uvPlane + static_cast<size_t>(cy) * 2 * cw;
+          if (a == b) {  // one band: the average of one of its rows
+            memcpy(uvRow, m_chromaRowUV[a].data(), 2 * cw);
+            continue;
+          }
+          for (int x = 0; x < cw; ++x) {
+            const int count = 2 * (2 * x + 1 < w ? 2 : 1);
+            uvRow[2 * x] = static_cast<uint8_t>((m_chromaU[a][x] + m_chromaU[b][x] + count / 2) / count);
+            uvRow[2 * x + 1] = static_cast<uint8_t>((m_chromaV[a][x] + m_chromaV[b][x] + count / 2) / count);
+          }
+        }
+        break;
+      }
     }
     return m_frameBytes;
   }
@@ -192,6 +217,7 @@ class Renderer {
     std::vector<uint8_t>& row = m_rows[band];
     if (y == h) {  // band too thin to have rows at this height
       row.assign(m_layout == Layout::RGB24 ? RgbRowStride(w) : (m_layout == Layout::YUY2 ? 2 * w : w), 0);
+      m_chromaRowUV[band].assign(2 * (w / 2 + 1), 128);
       m_chromaU[band].assign(w / 2 + 1, 256);
       m_chromaV[band].assign(w / 2 + 1, 256);
       m_chromaRowU[band].assign(w / 2 + 1, 128);
@@ -236,6 +262,26 @@ class Renderer {
         }
         break;
       }
+      case Layout::NV12: {
+        // Sums over the one or two pixels of each chroma column, and the band's interleaved row.
+        const int cw = (w + 1) / 2;
+        row.assign(w, 0);
+        m_chromaU[band].assign(cw, 0);
+        m_chromaV[band].assign(cw, 0);
+        m_chromaRowUV[band].assign(2 * cw, 0);
+        for (int x = 0; x < w; ++x) {
+          Rgb c = PatternPixel(x, y, w, h, number);
+          row[x] = Clamp8(YOf(c));
+          m_chromaU[band][x / 2] += UOf(c);
+          m_chromaV[band][x / 2] += VOf(c);
+        }
+        for (int x = 0; x < cw; ++x) {
+          const int count = 2 * x + 1 < w ? 2 : 1;
+          m_chromaRowUV[band][2 * x] = static_cast<uint8_t>((m_chromaU[band][x] + count / 2) / count);
+          m_chromaRowUV[band][2 * x + 1] = static_cast<uint8_t>((m_chromaV[band][x] + count / 2) / count);
+        }
+        break;
+      }
     }
   }
 
@@ -248,6 +294,7 @@ class Renderer {
   std::vector<uint8_t> m_rows[4];
   std::vector<int> m_chromaU[4], m_chromaV[4];  // sums of two horizontal neighbours
   std::vector<uint8_t> m_chromaRowU[4], m_chromaRowV[4];
+  std::vector<uint8_t> m_chromaRowUV[4];  // NV12: the band's interleaved U, V row
 };
 
 // Reads picture points of a frame in one of the layouts. Returns false for a size or buffer
@@ -282,6 +329,11 @@ class Sampler {
         const uint8_t* vPlane = uPlane + static_cast<size_t>(m_width / 2) * (m_height / 2);
         size_t c = static_cast<size_t>(y / 2) * (m_width / 2) + x / 2;
         return RgbOfYuv(yPlane[static_cast<size_t>(y) * m_width + x], uPlane[c], vPlane[c]);
+      }
+      case Layout::NV12: {
+        const uint8_t* uv = m_data + static_cast<size_t>(m_width) * m_height +
+                            static_cast<size_t>(y / 2) * 2 * ((m_width + 1) / 2) + 2 * (x / 2);
+        return RgbOfYuv(m_data[static_cast<size_t>(y) * m_width + x], uv[0], uv[1]);
       }
     }
     return {0, 0, 0};

@@ -49,7 +49,8 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 #define ZVD_CAMERA_VIDEOINFO2 L"Zelvora VideoInfo2 Camera"
 //   only FORMAT_VideoInfo2 capabilities: YUY2 640x480@30, RGB24 320x240@30.
 #define ZVD_CAMERA_MJPG L"Zelvora MJPG Camera"
-//   YUY2 640x480@30, YUY2 320x240@30, MJPG 640x480@30, YUY2 640x480@30 as FORMAT_VideoInfo2.
+//   YUY2 640x480@30, YUY2 320x240@30, MJPG 640x480@30, YUY2 640x480@30 as FORMAT_VideoInfo2,
+//   MJPG 1280x720@30, YUY2 1280x720@5 (as cameras on USB 2: uncompressed only slowly when large).
 #define ZVD_CAMERA_MPEG2 L"Zelvora MPEG-2 Camera"
 //   MPEG-2 video 720x480@30 (FORMAT_MPEG2Video), then YUY2 640x480@30.
 #define ZVD_CAMERA_INTERLEAVED L"Zelvora Interleaved Camera"
@@ -74,13 +75,23 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 
 // ---- Configuration values (REG_SZ in the instance key, read through IPersistPropertyBag) ----
 //   "ZelvoraFormats"  camera: entries separated by ';', each "SUBTYPE WxH@FPS[-MINFPS] [vih2]"
-//                     with SUBTYPE one of RGB24, YUY2, I420, MJPG, MPEG2, DVSD; "vih2" gives a
-//                     FORMAT_VideoInfo2 entry. Example: "YUY2 640x480@30; MJPG 640x480@30".
+//                     with SUBTYPE one of RGB24, YUY2, I420, NV12, MJPG, MPEG2, DVSD; "vih2" gives
+//                     a FORMAT_VideoInfo2 entry. Example: "YUY2 640x480@30; MJPG 640x480@30".
+//                     YUY2 needs an even width, I420 even sizes; NV12 takes any size.
+//                     Frame rates: "@30" is one rate; "@60-15" a range (the interval of any rate
+//                     from 15 to 60 frames per second may be set); the same size twice with two
+//                     rates gives two records ("YUY2 640x480@30; YUY2 640x480@60").
 //                     microphone: entries "RATE/CHANNELS/BITS", e.g. "22050/1/16; 44100/2/16".
 //   "ZelvoraPins"     camera: words "preview", "vbi", "videoport" adding those output pins;
 //                     "preview:WxH" (even sizes) adds a preview pin that scales: it delivers
 //                     each capture format at WxH, whatever size the capture pin was set to;
-//                     with it, "topdown" makes its RGB24 frames top-down (negative biHeight).
+//                     with it, "topdown" makes its RGB24 frames top-down (negative biHeight);
+//                     "first:N" (0..65535) makes every stream start at frame number N (the
+//                     picture's number and the media times), so that two cameras of the same
+//                     friendly name are told apart by their pictures;
+//                     "nodht" leaves the DHT segment out of MJPG frames (decoders then use the
+//                     standard tables); "jpegpad" makes MJPG samples the announced frame size
+//                     (biSizeImage): the JPEG followed by zeros.
 //   "ZelvoraInputs"   microphone: input pin names separated by ';' (default as above).
 // A value that cannot be parsed makes IPersistPropertyBag::Load fail with E_INVALIDARG, so the
 // moniker does not bind. A filter created without Load (plain CoCreateInstance) behaves as the
@@ -96,11 +107,16 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 // GetFormat reports it. Anything else: VFW_E_INVALIDMEDIATYPE; not stopped: VFW_E_NOT_STOPPED.
 // After SetFormat the pin offers only that type. The preview pin follows the capture pin's
 // format (at its own size when it scales) until SetFormat is called on the preview pin itself.
+// A frame interval one unit (100 ns) outside a capability's range counts as its bound (hosts that
+// compute 10^7 / 60 get 166666 for the 166667 listed).
 // Streaming: one thread per delivering pin from Pause to Stop, frames only while running, at the
 // format's frame interval, time stamps = graph clock - run start (restarting at every Run),
 // media times = frame numbers, IAMFilterMiscFlags = AM_FILTER_MISC_FLAGS_IS_SOURCE (live: Pause
-// answers VFW_S_CANT_CUE). Uncompressed frames carry the pattern of framepattern.h; MJPG, MPEG-2
-// and DV frames are opaque bytes (no decodable stream).
+// answers VFW_S_CANT_CUE). Uncompressed frames (RGB24, YUY2, I420, NV12) carry the pattern of
+// framepattern.h. MJPG frames are baseline JPEG pictures of the pattern (jpegwriter.h: 4:2:2,
+// quality 85, standard tables; no JFIF segment), each sample's actual data length the JPEG's
+// length unless "jpegpad" (the pin's own buffers always hold a frame; a smaller buffer of another
+// allocator gets opaque bytes); MPEG-2 and DV frames are opaque bytes (no decodable stream).
 // Microphone: a 440 Hz tone in 50 ms buffers, time stamps from the byte position.
 
 // ---- The private control interface -------------------------------------------------------

@@ -713,7 +713,7 @@ TEST_F(Preview, FormatsAndSizesOfTheLoadedCamera) {
   EXPECT_EQ(std::wstring(L"YUY2;Unknown;"), buffer);
   buffer[0] = 0;
   EXPECT_EQ(S_OK, camera->EnumSupportXy(W(L"yuy2"), text));
-  EXPECT_EQ(std::wstring(L"640*480;320*240;"), buffer);  // the VideoInfo2 entry is not listed
+  EXPECT_EQ(std::wstring(L"640*480;320*240;1280*720;"), buffer);  // the VideoInfo2 entry is not listed
   wcscpy(buffer, L"kept");
   EXPECT_EQ(E_FAIL, camera->EnumSupportXy(W(L"Unknown"), text));
   EXPECT_EQ(E_FAIL, camera->EnumSupportXy(W(L"MJPG"), text));

@@ -74,6 +74,8 @@ TEST(DeviceRegistration, SetsSwitchAndRestoreAndExtraDevicesRegister) {
   ASSERT_EQ(S_OK, registerSet(L"default"));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", L"YUY2 641x480@30", nullptr));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", L"YUY2 640x480@30", L"tuner"));
+  for (const wchar_t* pins : {L"first:65536", L"first:", L"first:-1", L"first:12a"})
+    EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Bad", L"Bad", nullptr, pins));
   EXPECT_EQ(E_INVALIDARG, registerDevice(ZVD_KIND_CAMERA, L"Bad\\Key", L"Bad", nullptr, nullptr));
   EXPECT_EQ(E_INVALIDARG, registerDevice(7, L"ZelvoraDev90 Bad", L"Bad", nullptr, nullptr));
   ASSERT_EQ(S_OK, registerDevice(ZVD_KIND_CAMERA, L"ZelvoraDev90 Extra", L"Extra Camera",
@@ -248,6 +250,22 @@ TEST(CameraFormats, VariantsOfferWhatTheyAreFor) {
                                          reinterpret_cast<void**>(found.GetAddressOf())));
   EXPECT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, main.Get(), IID_IAMStreamConfig,
                                          reinterpret_cast<void**>(found.GetAddressOf())));
+}
+
+TEST(CameraFormats, MjpgCameraListsTodaysFormatsInOrder) {
+  ComPtr<IAMStreamConfig> config = StreamConfig(BindCamera(ZVD_CAMERA_MJPG).Get(), PIN_CATEGORY_CAPTURE);
+  ASSERT_TRUE(config);
+  std::wstring listed;
+  for (int i = 0; AM_MEDIA_TYPE* mt = CapabilityType(config.Get(), i); ++i) {
+    VideoFormat f = Describe(mt);
+    wchar_t entry[64];
+    swprintf(entry, 64, L"%ls %ldx%ld %lld%ls; ", IsEqualGUID(MEDIASUBTYPE_MJPG, f.subtype) ? L"MJPG" : L"YUY2", f.width,
+             f.height, static_cast<long long>(f.interval), IsEqualGUID(FORMAT_VideoInfo2, f.formattype) ? L" vih2" : L"");
+    listed += entry;
+    FreeMediaType(mt);
+  }
+  EXPECT_EQ(L"YUY2 640x480 333333; YUY2 320x240 333333; MJPG 640x480 333333; YUY2 640x480 333333 vih2; "
+            L"MJPG 1280x720 333333; YUY2 1280x720 2000000; ", listed);
 }
 
 TEST(CameraFormats, SetFormatAppliesOfferedCapabilitiesAndRefusesTheRest) {

@@ -93,11 +93,14 @@ STDMETHODIMP SampleCollector::SampleCB(double, IMediaSample* sample) {
   Sample s;
   s.length = sample->GetActualDataLength();
   s.timed = SUCCEEDED(sample->GetTime(&s.start, &s.stop));
+  LONGLONG mediaStop = 0;
+  if (FAILED(sample->GetMediaTime(&s.mediaStart, &mediaStop))) s.mediaStart = -1;
   BYTE* data = nullptr;
   sample->GetPointer(&data);
   EnterCriticalSection(&m_cs);
   if (m_decode && data && s.length > 0)
     s.decoded = zvpattern::DecodeFrame(m_layout, data, static_cast<size_t>(s.length), m_width, m_height);
+  if (m_keepAll && data && s.length > 0) s.data.assign(data, data + s.length);
   m_samples.push_back(s);
   if (m_keepLast && data && s.length > 0) m_last.assign(data, data + s.length);
   LeaveCriticalSection(&m_cs);
@@ -293,7 +296,20 @@ AM_MEDIA_TYPE* CapabilityType(IAMStreamConfig* config, int index) {
 zvpattern::Layout LayoutOf(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return zvpattern::Layout::YUY2;
   if (IsEqualGUID(subtype, kSubtypeI420)) return zvpattern::Layout::I420;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return zvpattern::Layout::NV12;
   return zvpattern::Layout::RGB24;
+}
+
+ScopedCamera::ScopedCamera(const wchar_t* instanceName, const wchar_t* friendlyName, const wchar_t* formats,
+                           const wchar_t* pins)
+    : instance(instanceName) {
+  auto registerDevice = DeviceExport<ZvdRegisterDeviceFn>("ZvdRegisterDevice");
+  if (registerDevice) result = registerDevice(ZVD_KIND_CAMERA, instanceName, friendlyName, formats, pins);
+}
+
+ScopedCamera::~ScopedCamera() {
+  auto unregisterDevice = DeviceExport<ZvdUnregisterDeviceFn>("ZvdUnregisterDevice");
+  if (unregisterDevice && SUCCEEDED(result)) unregisterDevice(ZVD_KIND_CAMERA, instance.c_str());
 }
 
 }  // namespace devtest

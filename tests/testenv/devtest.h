@@ -73,13 +73,16 @@ class SampleCollector final : public ISampleGrabberCB {
     LONG length = 0;
     bool timed = false;
     REFERENCE_TIME start = 0, stop = 0;
+    LONGLONG mediaStart = -1;
     zvpattern::Decoded decoded;
+    std::vector<BYTE> data;  // with KeepAll
   };
   SampleCollector();
   ~SampleCollector();
   // Decoding needs the layout and size of the frames.
   void Expect(zvpattern::Layout layout, int width, int height);
   void KeepLast(bool keep) { m_keepLast = keep; }
+  void KeepAll(bool keep) { m_keepAll = keep; }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
@@ -97,6 +100,7 @@ class SampleCollector final : public ISampleGrabberCB {
   std::vector<Sample> m_samples;
   std::vector<BYTE> m_last;
   bool m_keepLast = false;
+  bool m_keepAll = false;
   bool m_decode = false;
   zvpattern::Layout m_layout = zvpattern::Layout::RGB24;
   int m_width = 0, m_height = 0;
@@ -143,5 +147,13 @@ void FreeMediaType(AM_MEDIA_TYPE* mt);
 AM_MEDIA_TYPE* CapabilityType(IAMStreamConfig* config, int index);
 
 zvpattern::Layout LayoutOf(const GUID& subtype);
+
+// A camera instance registered through the devices DLL for one test, removed at the end.
+struct ScopedCamera {
+  ScopedCamera(const wchar_t* instanceName, const wchar_t* friendlyName, const wchar_t* formats, const wchar_t* pins);
+  ~ScopedCamera();
+  HRESULT result = E_FAIL;
+  std::wstring instance;
+};
 
 }  // namespace devtest

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framepattern.h"
@@ -79,6 +80,39 @@ TEST(FramePattern, LayoutsAreExact) {
   // I420: planes of W*H, then W/2*H/2 twice.
   std::vector<uint8_t> i420 = Render(Layout::I420, 64, 32, 0);
   EXPECT_EQ(64u * 32 * 3 / 2, i420.size());
+}
+
+TEST(FramePattern, Nv12IsTheExactLayoutAtEvenAndOddSizes) {
+  // Reference drawn pixel by pixel: Y plane, then ceil(H/2) rows of ceil(W/2) U, V pairs, each
+  // the rounded average of the (up to four) pixels it covers.
+  const int sizes[][2] = {{64, 32}, {98, 66}, {33, 17}, {1280, 720}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1], cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const unsigned number = 0xA5C3u;
+    std::vector<uint8_t> frame = Render(Layout::NV12, w, h, number);
+    ASSERT_EQ(static_cast<size_t>(w * h + 2 * cw * ch), frame.size());
+    std::vector<uint8_t> expected(frame.size());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        expected[y * w + x] = zvpattern::Clamp8(zvpattern::YOf(zvpattern::PatternPixel(x, y, w, h, number)));
+    for (int cy = 0; cy < ch; ++cy)
+      for (int cx = 0; cx < cw; ++cx) {
+        int u = 0, v = 0, n = 0;
+        for (int y = 2 * cy; y < std::min(2 * cy + 2, h); ++y)
+          for (int x = 2 * cx; x < std::min(2 * cx + 2, w); ++x, ++n) {
+            u += zvpattern::UOf(zvpattern::PatternPixel(x, y, w, h, number));
+            v += zvpattern::VOf(zvpattern::PatternPixel(x, y, w, h, number));
+          }
+        expected[w * h + 2 * (cy * cw + cx)] = static_cast<uint8_t>((u + n / 2) / n);
+        expected[w * h + 2 * (cy * cw + cx) + 1] = static_cast<uint8_t>((v + n / 2) / n);
+      }
+    EXPECT_TRUE(expected == frame) << w << "x" << h;
+    zvpattern::Decoded d = zvpattern::DecodeFrame(Layout::NV12, frame.data(), frame.size(), w, h);
+    EXPECT_TRUE(d.Upright()) << w << "x" << h;
+    EXPECT_EQ(number, d.frameNumber);
+    std::vector<uint8_t> bgr = zvpattern::ToBgrBottomUp(Layout::NV12, frame.data(), frame.size(), w, h);
+    EXPECT_EQ(number, zvpattern::DecodeBgrBottomUp(bgr.data(), bgr.size(), w, h).frameNumber);
+  }
 }
 
 TEST(FramePattern, MirroredAndFlippedPicturesAreToldApart) {

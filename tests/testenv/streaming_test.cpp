@@ -2,6 +2,9 @@
 // the format, in order, stamped on the graph clock; Smart Tee and two-pin previews; state
 // changes; fault injection.
 #include "devtest.h"
+#include "jpegtest.h"
+
+#include <amvideo.h>
 
 namespace {
 
@@ -332,6 +335,127 @@ TEST(CameraFormats, LoadOnlyWhileUnconnectedAndStopped) {
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, persist->Load(bag.Get(), nullptr));
   }
   EXPECT_FALSE(FindPin(camera.Get(), &PIN_CATEGORY_PREVIEW));
+}
+
+// ---- Today's camera formats: NV12, MJPG as JPEG, twin cameras, frame rates ------------------
+
+// Streams the capture pin's current format until `count` samples reached the collector.
+std::vector<SampleCollector::Sample> StreamSamples(IBaseFilter* camera, const GUID& subtype, SampleCollector* collector,
+                                                   size_t count) {
+  Graph graph;
+  EXPECT_EQ(S_OK, graph.Create(camera));
+  EXPECT_EQ(S_OK, graph.AddGrabberBranch(PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, subtype, collector));
+  EXPECT_TRUE(SUCCEEDED(graph.Run()));
+  EXPECT_TRUE(WaitUntil([&] { return collector->Count() >= count; }, 10000));
+  graph.Stop();
+  return collector->Samples();
+}
+
+TEST(CameraStreaming, MjpgFramesAreJpegPicturesWithOrWithoutTablesAndPadding) {
+  // The MJPG camera at 1280x720 (samples as long as the JPEG), and a webcam without DHT that
+  // pads its samples to biSizeImage and starts at frame 40000.
+  ScopedCamera webcam(L"ZelvoraDev81 Webcam", L"Zelvora Plain Webcam", L"MJPG 320x240@30", L"nodht jpegpad first:40000");
+  ASSERT_EQ(S_OK, webcam.result);
+  zvjpeg::PatternEncoder reference;  // the standard tables, as a decoder supplies them
+  ASSERT_TRUE(reference.Configure(320, 240, true));
+  std::vector<uint8_t> tables(reference.FrameBound());
+  tables.resize(reference.Render(0, tables.data(), tables.size()));
+  const jpegtest::Segment dht = jpegtest::Segments(tables.data(), tables.size()).at(3);
+  for (bool plain : {false, true}) {
+    ComPtr<IBaseFilter> camera = BindCamera(plain ? L"Zelvora Plain Webcam" : ZVD_CAMERA_MJPG);
+    VideoFormat format;
+    ApplyCapability(camera.Get(), plain ? 0 : 4, &format);
+    SampleCollector collector;
+    collector.KeepAll(true);
+    std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), MEDIASUBTYPE_MJPG, &collector, 3);
+    ASSERT_GE(samples.size(), 3u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      std::vector<BYTE> data = samples[i].data;
+      size_t end = data.size();
+      while (end > 2 && data[end - 1] == 0) --end;
+      EXPECT_EQ(0xD9, data[end - 1]) << "EOI, then only zeros";
+      EXPECT_EQ(plain ? format.sizeImage : end, data.size());
+      std::vector<jpegtest::Segment> segments = jpegtest::Segments(data.data(), data.size());
+      ASSERT_GE(segments.size(), 4u);
+      EXPECT_EQ(plain ? 0xDA : 0xC4, segments[3].marker);
+      if (plain) data.insert(data.begin() + dht.offset, tables.begin() + dht.offset, tables.begin() + dht.offset + dht.length);
+      jpegtest::Picture picture = jpegtest::Decode(data.data(), data.size());
+      ASSERT_EQ(format.width, picture.width);
+      EXPECT_TRUE(jpegtest::ReadPattern(picture).Upright());
+      EXPECT_EQ((plain ? 40000u : 0u) + i, jpegtest::ReadPattern(picture).frameNumber);
+      EXPECT_EQ(static_cast<LONGLONG>((plain ? 40000u : 0u) + i), samples[i].mediaStart);
+    }
+  }
+}
+
+TEST(CameraStreaming, TwinCamerasOfOneNameShowTheirOwnNumbersInNv12) {
+  ScopedCamera first(L"ZelvoraDev82 Twin", L"Zelvora Twin Camera", L"NV12 161x121@30", nullptr);
+  ScopedCamera second(L"ZelvoraDev83 Twin", L"Zelvora Twin Camera", L"NV12 161x121@30", L"first:40000");
+  ASSERT_EQ(S_OK, first.result);
+  ASSERT_EQ(S_OK, second.result);
+  std::vector<DeviceInfo> twins;
+  for (const DeviceInfo& device : ListDevices(CLSID_VideoInputDeviceCategory))
+    if (device.friendlyName == L"Zelvora Twin Camera") twins.push_back(device);
+  ASSERT_EQ(2u, twins.size());
+  EXPECT_NE(twins[0].displayName, twins[1].displayName);
+  for (unsigned t = 0; t < 2; ++t) {
+    ComPtr<IBaseFilter> camera;
+    ASSERT_EQ(S_OK, twins[t].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                    reinterpret_cast<void**>(camera.GetAddressOf())));
+    AM_MEDIA_TYPE* mt = CapabilityType(StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE).Get(), 0);
+    const BITMAPINFOHEADER& bmi = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader;
+    EXPECT_EQ(MAKEFOURCC('N', 'V', '1', '2'), bmi.biCompression);
+    EXPECT_EQ(12, bmi.biBitCount);
+    EXPECT_EQ(161u * 121u + 2u * 81u * 61u, bmi.biSizeImage);
+    FreeMediaType(mt);
+    SampleCollector collector;
+    collector.Expect(zvpattern::Layout::NV12, 161, 121);
+    std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), MEDIASUBTYPE_NV12, &collector, 3);
+    ASSERT_GE(samples.size(), 3u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      EXPECT_EQ(161 * 121 + 2 * 81 * 61, samples[i].length);
+      EXPECT_TRUE(samples[i].decoded.Upright());
+      EXPECT_EQ(40000 * t + i, samples[i].decoded.frameNumber);
+    }
+  }
+}
+
+TEST(CameraStreaming, TheFrameRateSetIsTheRateStreamed) {
+  ScopedCamera registered(L"ZelvoraDev84 Rates", L"Zelvora Rate Camera",
+                          L"YUY2 320x240@30; YUY2 320x240@60; YUY2 160x120@60-15", nullptr);
+  ASSERT_EQ(S_OK, registered.result);
+  ComPtr<IBaseFilter> camera = BindCamera(L"Zelvora Rate Camera");
+  ComPtr<IAMStreamConfig> config = StreamConfig(camera.Get(), PIN_CATEGORY_CAPTURE);
+  ASSERT_TRUE(config);
+  // Two records at one size: the interval picks the record (10^7 / 60 truncated still means 60);
+  // a range takes any interval inside it, and nothing outside.
+  struct Case {
+    int capability;
+    REFERENCE_TIME asked, applied;
+  } cases[] = {{0, 166666, 166667}, {0, 333333, 333333}, {2, 500000, 500000}, {2, 1000000, 0}, {2, 166000, 0}};
+  double rates[3] = {0, 0, 0};  // frames per second of stream time
+  for (int c = 0; c < 5; ++c) {
+    SCOPED_TRACE(c);
+    AM_MEDIA_TYPE* mt = CapabilityType(config.Get(), cases[c].capability);
+    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = cases[c].asked;
+    EXPECT_EQ(cases[c].applied ? S_OK : VFW_E_INVALIDMEDIATYPE, config->SetFormat(mt));
+    FreeMediaType(mt);
+    if (!cases[c].applied) continue;
+    ASSERT_EQ(S_OK, config->GetFormat(&mt));
+    EXPECT_EQ(cases[c].applied, Describe(mt).interval);
+    FreeMediaType(mt);
+    SampleCollector collector;
+    std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), MEDIASUBTYPE_YUY2, &collector, 12);
+    ASSERT_GE(samples.size(), 12u);
+    for (const SampleCollector::Sample& s : samples) {
+      EXPECT_EQ(cases[c].applied, s.stop - s.start);
+      EXPECT_EQ(0, s.start % cases[c].applied);
+    }
+    rates[c] = (samples.size() - 1) * 1e7 / static_cast<double>(samples.back().start - samples.front().start);
+  }
+  EXPECT_GT(rates[0], 1.5 * rates[1]) << "60 frames per second bring about twice as many frames as 30";
+  EXPECT_LT(rates[0], 2.5 * rates[1]);
+  EXPECT_GT(rates[1], 1.2 * rates[2]);
 }
 
 }  // namespace
