@@ -77,6 +77,24 @@ void PutMarker(std::vector<uint8_t>* out, uint8_t marker, size_t payloadBytes) {
   out->push_back(static_cast<uint8_t>(length & 0xFF));
 }
 
+}  // namespace
+
+std::vector<uint8_t> StandardHuffmanSegment() {
+  std::vector<uint8_t> segment;
+  PutMarker(&segment, 0xC4, 2 * (1 + 16 + 12) + 2 * (1 + 16 + 162));
+  for (int t = 0; t < 2; ++t) {
+    segment.push_back(static_cast<uint8_t>(t));  // DC table t
+    segment.insert(segment.end(), kDcBits[t], kDcBits[t] + 16);
+    segment.insert(segment.end(), kDcValues, kDcValues + 12);
+    segment.push_back(static_cast<uint8_t>(0x10 | t));  // AC table t
+    segment.insert(segment.end(), kAcBits[t], kAcBits[t] + 16);
+    segment.insert(segment.end(), kAcValues[t], kAcValues[t] + 162);
+  }
+  return segment;
+}
+
+namespace {
+
 // JFIF (full-range BT.601) from RGB, 16-bit fixed point; never negative before the shift.
 uint8_t JfifY(const zvpattern::Rgb& c) {
   return static_cast<uint8_t>((19595 * c.r + 38470 * c.g + 7471 * c.b + 32768) >> 16);
@@ -198,15 +216,8 @@ bool Writer::Configure(int width, int height, int quality, bool writeHuffmanTabl
                            3, 0x11, 1}; // Cr
   h.insert(h.end(), frame, frame + sizeof(frame));
   if (writeHuffmanTables) {
-    PutMarker(&h, 0xC4, 2 * (1 + 16 + 12) + 2 * (1 + 16 + 162));
-    for (int t = 0; t < 2; ++t) {
-      h.push_back(static_cast<uint8_t>(t));  // DC table t
-      h.insert(h.end(), kDcBits[t], kDcBits[t] + 16);
-      h.insert(h.end(), kDcValues, kDcValues + 12);
-      h.push_back(static_cast<uint8_t>(0x10 | t));  // AC table t
-      h.insert(h.end(), kAcBits[t], kAcBits[t] + 16);
-      h.insert(h.end(), kAcValues[t], kAcValues[t] + 162);
-    }
+    const std::vector<uint8_t> dht = StandardHuffmanSegment();
+    h.insert(h.end(), dht.begin(), dht.end());
   }
   PutMarker(&h, 0xDA, 1 + 3 * 2 + 3);  // SOS
   const uint8_t scan[] = {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};

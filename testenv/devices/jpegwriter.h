@@ -19,6 +19,12 @@
 
 namespace zvjpeg {
 
+// The DHT segment (marker and length included) holding the four standard Huffman tables (DC and
+// AC, luminance and chrominance), as the writer puts it before SOS. Decoders that meet a frame
+// without DHT (a webcam's MJPG) use these tables; a decoder that needs them in the data gets them
+// inserted from here.
+std::vector<uint8_t> StandardHuffmanSegment();
+
 class Writer {
  public:
   // Picture size (1..65535 each), quality 1..100 (IJG scaling of the standard tables) and

@@ -14,6 +14,7 @@
 #include "base.h"
 #include "devconfig.h"
 #include "devices.h"
+#include "mjpegdecompressor.h"
 #include "propertypage.h"
 #include "testdevices.h"
 
@@ -61,6 +62,7 @@ class ClassFactory final : public IClassFactory {
 ClassFactory g_cameraFactory(&CameraFilter::Create);
 ClassFactory g_microphoneFactory(&MicrophoneFilter::Create);
 ClassFactory g_writerFactory(&AsfWriter::Create);
+ClassFactory g_decompressorFactory(&MjpegDecompressor::Create);
 ClassFactory g_pageFactory(&CreatePropertyPage);
 
 struct ClassEntry {
@@ -72,6 +74,7 @@ const ClassEntry kClasses[] = {
     {&CLSID_ZelvoraVirtualMicrophone, L"Zelvora Virtual Microphone"},
     {&CLSID_ZelvoraDevicePropertyPage, L"Zelvora Device Property Page"},
     {&CLSID_WMAsfWriter, L"WM ASF Writer"},
+    {&CLSID_MjpegDec, L"MJPEG Decompressor"},
 };
 
 // ---- Device instances ---------------------------------------------------------------------
@@ -242,6 +245,35 @@ HRESULT RegisterWriterFilter(bool add) {
                                 &filter);
 }
 
+// The decompressor as the platform registers its own: a normal merit and its pin types, so that
+// intelligent connect (IFilterGraph::Connect, and RenderStream through it) finds it for an MJPG
+// stream that the sink does not take as it is.
+HRESULT RegisterDecompressorFilter(bool add) {
+  ComPtr<IFilterMapper2> mapper;
+  HRESULT hr = CreateMapper(&mapper);
+  if (FAILED(hr)) return hr;
+  if (!add) return mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, CLSID_MjpegDec);
+  const REGPINTYPES input = {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG};
+  const REGPINTYPES output = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
+  REGFILTERPINS pins[2];
+  ZeroMemory(pins, sizeof(pins));
+  pins[0].strName = const_cast<LPWSTR>(L"XForm In");
+  pins[0].nMediaTypes = 1;
+  pins[0].lpMediaType = &input;
+  pins[1].strName = const_cast<LPWSTR>(L"XForm Out");
+  pins[1].bOutput = TRUE;
+  pins[1].nMediaTypes = 1;
+  pins[1].lpMediaType = &output;
+  REGFILTER2 filter;
+  ZeroMemory(&filter, sizeof(filter));
+  filter.dwVersion = 1;
+  filter.dwMerit = MERIT_NORMAL;
+  filter.cPins = 2;
+  filter.rgPins = pins;
+  return mapper->RegisterFilter(CLSID_MjpegDec, L"MJPEG Decompressor", nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
+                                &filter);
+}
+
 // COM calls for registration need an apartment on the calling thread.
 class ComScope {
  public:
@@ -279,12 +311,13 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (IsEqualCLSID(clsid, CLSID_ZelvoraVirtualCamera)) factory = &g_cameraFactory;
   else if (IsEqualCLSID(clsid, CLSID_ZelvoraVirtualMicrophone)) factory = &g_microphoneFactory;
   else if (IsEqualCLSID(clsid, CLSID_WMAsfWriter)) factory = &g_writerFactory;
+  else if (IsEqualCLSID(clsid, CLSID_MjpegDec)) factory = &g_decompressorFactory;
   else if (IsEqualCLSID(clsid, CLSID_ZelvoraDevicePropertyPage)) factory = &g_pageFactory;
   else return CLASS_E_CLASSNOTAVAILABLE;
   return factory->QueryInterface(riid, ppv);
 }
 
-// Registers the classes, the stand-in writer filter and the "default" device set.
+// Registers the classes, the stand-in writer and decompressor filters and the "default" device set.
 STDAPI DllRegisterServer() {
   ComScope com;
   const std::wstring path = ModulePath();
@@ -293,6 +326,7 @@ STDAPI DllRegisterServer() {
     if (FAILED(hr)) return hr;
   }
   HRESULT hr = RegisterWriterFilter(true);
+  if (SUCCEEDED(hr)) hr = RegisterDecompressorFilter(true);
   if (FAILED(hr)) return hr;
   return RegisterSet(L"default");
 }
@@ -303,6 +337,7 @@ STDAPI DllUnregisterServer() {
   HRESULT hr = CreateMapper(&mapper);
   if (SUCCEEDED(hr)) hr = RemoveAllDevices(mapper.Get());
   RegisterWriterFilter(false);
+  RegisterDecompressorFilter(false);
   for (const ClassEntry& entry : kClasses) {
     std::wstring key = L"CLSID\\" + GuidText(*entry.clsid);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
