@@ -388,6 +388,61 @@ TEST(CameraStreaming, MjpgFramesAreJpegPicturesWithOrWithoutTablesAndPadding) {
   }
 }
 
+TEST(CameraStreaming, MjpgReachesAnRgb24SinkThroughTheMjpegDecompressorAsThePatternBottomUp) {
+  // Rendering MJPG to a grabber that takes RGB24 gets the stand-in decompressor in between, for
+  // frames with their Huffman tables and for padded ones without (the standard tables then).
+  ScopedCamera webcam(L"ZelvoraDev81 Webcam", L"Zelvora Plain Webcam", L"MJPG 320x240@30", L"nodht jpegpad first:40000");
+  ASSERT_EQ(S_OK, webcam.result);
+  for (bool plain : {false, true}) {
+    SCOPED_TRACE(plain);
+    ComPtr<IBaseFilter> camera = BindCamera(plain ? L"Zelvora Plain Webcam" : ZVD_CAMERA_MJPG);
+    VideoFormat format;
+    ApplyCapability(camera.Get(), plain ? 0 : 2, &format);
+    const unsigned first = plain ? 40000 : 0;
+    const LONG bytes = zvpattern::RgbRowStride(format.width) * format.height;
+    ASSERT_EQ(S_OK, Control(camera.Get())->DeliverShortBuffer(10)) << "the first sample: no picture, dropped";
+    SampleCollector collector;
+    collector.Expect(zvpattern::Layout::RGB24, format.width, format.height);
+    Graph graph;
+    ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+    ComPtr<IBaseFilter> grabber;
+    ASSERT_EQ(S_OK, graph.AddGrabberBranch(PIN_CATEGORY_CAPTURE, MEDIATYPE_Video, MEDIASUBTYPE_RGB24, &collector, &grabber));
+    ComPtr<IPin> grabberIn = FindPin(grabber.Get(), nullptr, PINDIR_INPUT), decompressorOut;
+    ASSERT_EQ(S_OK, grabberIn->ConnectedTo(&decompressorOut));
+    PIN_INFO info;
+    ASSERT_EQ(S_OK, decompressorOut->QueryPinInfo(&info));
+    ComPtr<IBaseFilter> decompressor;
+    *decompressor.GetAddressOf() = info.pFilter;  // takes the reference (MinGW's Attach adds one)
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(S_OK, decompressor->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualGUID(CLSID_MjpegDec, clsid));
+    EXPECT_STREQ(L"XForm Out", info.achName);
+    AM_MEDIA_TYPE mt;
+    ASSERT_EQ(S_OK, decompressorOut->ConnectionMediaType(&mt));
+    VideoFormat out = Describe(&mt);
+    CoTaskMemFree(mt.pbFormat);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, out.subtype));
+    EXPECT_EQ(format.width, out.width);
+    EXPECT_EQ(format.height, out.height) << "positive: bottom-up";
+    EXPECT_EQ(static_cast<DWORD>(bytes), out.sizeImage);
+
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_TRUE(WaitUntil([&] { return collector.Count() >= 3; }, 10000));
+    graph.Stop();
+    std::vector<SampleCollector::Sample> samples = collector.Samples();
+    ASSERT_GE(samples.size(), 3u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      EXPECT_EQ(bytes, samples[i].length);
+      EXPECT_TRUE(samples[i].decoded.Upright()) << i;
+      EXPECT_EQ(first + 1 + i, samples[i].decoded.frameNumber) << i;
+      EXPECT_EQ(static_cast<LONGLONG>(first + 1 + i), samples[i].mediaStart) << "media times passed through";
+      ASSERT_TRUE(samples[i].timed);
+      EXPECT_EQ(format.interval, samples[i].stop - samples[i].start) << "time stamps passed through";
+      EXPECT_EQ(0, samples[i].start % format.interval);
+    }
+  }
+}
+
 TEST(CameraStreaming, TwinCamerasOfOneNameShowTheirOwnNumbersInNv12) {
   ScopedCamera first(L"ZelvoraDev82 Twin", L"Zelvora Twin Camera", L"NV12 161x121@30", nullptr);
   ScopedCamera second(L"ZelvoraDev83 Twin", L"Zelvora Twin Camera", L"NV12 161x121@30", L"first:40000");

@@ -349,4 +349,68 @@ TEST(AsfWriterStandIn, RecordsStreamsAndSamplesOfCameraAndMicrophone) {
   DeleteFileW(path.c_str());
 }
 
+// The filter on the other side of a connected pin.
+ComPtr<IBaseFilter> PeerFilter(IPin* pin, CLSID* clsid) {
+  ComPtr<IPin> peer;
+  PIN_INFO info = {};
+  if (!pin || FAILED(pin->ConnectedTo(&peer)) || FAILED(peer->QueryPinInfo(&info))) return nullptr;
+  ComPtr<IBaseFilter> filter;
+  *filter.GetAddressOf() = info.pFilter;  // takes the reference (MinGW's Attach adds one)
+  *clsid = GUID_NULL;
+  filter->GetClassID(clsid);
+  return filter;
+}
+
+TEST(AsfWriterStandIn, RecordsAnMjpgCameraThroughTheDecompressorThatIntelligentConnectInserts) {
+  // As a host records an MJPG load that it previews: the preview takes MJPG through a Smart Tee,
+  // then the capture stream is rendered to the writer, which takes no MJPG.
+  ScopedCamera webcam(L"ZelvoraDev85 Webcam", L"Zelvora Recording Webcam", L"MJPG 320x240@30", L"nodht first:500");
+  ASSERT_EQ(S_OK, webcam.result);
+  ComPtr<IBaseFilter> camera = BindCamera(L"Zelvora Recording Webcam");
+  ComPtr<IBaseFilter> writer = CreateWriter();
+  ComPtr<IConfigAsfWriter> config;
+  ASSERT_EQ(S_OK, writer->QueryInterface(IID_IConfigAsfWriter, reinterpret_cast<void**>(config.GetAddressOf())));
+  FakeProfile* profile = new FakeProfile();
+  profile->Add(new FakeStream(WMMEDIATYPE_Video, 1, L"Video Stream", L"Video", 500000, 320, 240));
+  ASSERT_EQ(S_OK, config->ConfigureFilterUsingProfile(profile));
+  profile->Release();
+  std::wstring path = TempFile(L"zvd_mjpg.wmv");
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(S_OK, writer.As(&sink));
+  ASSERT_EQ(S_OK, sink->SetFileName(path.c_str(), nullptr));
+  Graph graph;
+  ASSERT_EQ(S_OK, graph.Create(camera.Get()));
+  SampleCollector preview;
+  ASSERT_TRUE(SUCCEEDED(graph.AddGrabberBranch(PIN_CATEGORY_PREVIEW, MEDIATYPE_Video, MEDIASUBTYPE_MJPG, &preview)));
+  ASSERT_EQ(S_OK, graph.graph->AddFilter(writer.Get(), L"WM ASF Writer"));
+  ASSERT_EQ(S_OK, graph.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr, writer.Get()));
+  ComPtr<IPin> input;
+  ASSERT_EQ(S_OK, writer->FindPin(L"Video Input 01", &input));
+  CLSID clsid;
+  ComPtr<IBaseFilter> decompressor = PeerFilter(input.Get(), &clsid);
+  ASSERT_TRUE(decompressor);
+  EXPECT_TRUE(IsEqualGUID(CLSID_MjpegDec, clsid));
+  ComPtr<IPin> decompressorIn;
+  ASSERT_EQ(S_OK, decompressor->FindPin(L"XForm In", &decompressorIn));
+  ASSERT_TRUE(PeerFilter(decompressorIn.Get(), &clsid));
+  EXPECT_TRUE(IsEqualGUID(CLSID_SmartTee, clsid));
+
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  EXPECT_TRUE(WaitUntil([&] { return preview.Count() >= 6; }, 5000));
+  graph.Stop();
+  Record record = ReadRecord(path);
+  std::string video = record.Line("input 0 ");
+  EXPECT_EQ("1", Record::Value(video, "connected")) << video;
+  EXPECT_EQ("RGB24", Record::Value(video, "subtype"));
+  EXPECT_EQ("320", Record::Value(video, "width"));
+  EXPECT_EQ("240", Record::Value(video, "height"));
+  const long samples = atol(Record::Value(video, "samples").c_str());
+  EXPECT_GE(samples, 3);
+  EXPECT_EQ(std::to_string(320LL * 240 * 3 * samples), Record::Value(video, "bytes"));
+  EXPECT_EQ("500", Record::Value(video, "firstframe"));
+  EXPECT_EQ(std::to_string(500 + samples - 1), Record::Value(video, "lastframe")) << "every frame decoded";
+  EXPECT_EQ("1", Record::Value(video, "inorder"));
+  DeleteFileW(path.c_str());
+}
+
 }  // namespace
