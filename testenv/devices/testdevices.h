@@ -1,7 +1,8 @@
 #pragma once
-// Zelvora test devices: the virtual cameras, virtual microphones and the stand-in WM ASF Writer
-// that the test environment registers into a Wine prefix (zelvora_devices.dll, never part of
-// Zelvora.dll). This header is the contract for tests and tools that use them.
+// Zelvora test devices: the virtual cameras, virtual microphones, the stand-in WM ASF Writer and
+// the stand-in MJPEG Decompressor that the test environment registers into a Wine prefix
+// (zelvora_devices.dll, never part of Zelvora.dll). This header is the contract for tests and
+// tools that use them.
 //
 // Registration
 //   `zelvora_devices_setup.exe [set]` (or regsvr32 zelvora_devices.dll, which registers the
@@ -37,6 +38,11 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
     0xd4d4f151, 0x0607, 0x4667, {0xa6, 0x05, 0x1c, 0x42, 0xb7, 0x2c, 0x2e, 0x41}};
 // The stand-in writer is registered under the platform's WM ASF Writer class id,
 // CLSID_WMAsfWriter {7C23220E-55BB-11D3-8B16-00C04FB6BD3D} (uuids.h), filter name "WM ASF Writer".
+// The stand-in decompressor is registered under the platform's MJPEG Decompressor class id,
+// CLSID_MjpegDec {301056D0-6DFF-11D2-9EEB-006008039E37} (uuids.h), filter name "MJPEG
+// Decompressor", in CLSID_LegacyAmFilterCategory with MERIT_NORMAL and the pin types
+// MEDIATYPE_Video/MEDIASUBTYPE_MJPG in and MEDIATYPE_Video/MEDIASUBTYPE_RGB24 out, so that Wine's
+// intelligent connect inserts it where Windows inserts its own (see "The stand-in decompressor").
 
 // ---- Device instances of the "default" set, in enumeration order --------------------------
 // Cameras (CLSID_VideoInputDeviceCategory):
@@ -235,6 +241,17 @@ HRESULT WINAPI ZvdUnregisterDevice(ULONG kind, LPCWSTR instanceName);
 //   ... (M input lines, in pin order)
 //   end
 // Times are 100-ns units of the samples' start stamps; firstframe/lastframe are the frame
-// numbers read (framepattern.h) from the first and last uncompressed video samples, and
+// numbers read (framepattern.h) from the first and last uncompressed video samples (RGB24
+// bottom-up, YUY2, I420: what the decompressor delivers for an MJPG camera included), and
 // inorder says every decodable frame number was larger than the one before.
 // Names never contain '"' or line breaks (they are replaced by '_').
+//
+// ---- The stand-in decompressor ---------------------------------------------------------------
+// Pins "XForm In" (accepts MEDIATYPE_Video/MEDIASUBTYPE_MJPG with FORMAT_VideoInfo, offers no
+// type) and "XForm Out" (offers and accepts only RGB24, FORMAT_VideoInfo, the input's width and
+// positive height: bottom-up rows, biSizeImage = height * 4-byte aligned row; once the input is
+// connected). Every sample is decoded on the upstream thread in Receive and delivered downstream
+// with its time stamps, media times (the cameras' frame numbers), discontinuity and preroll flags;
+// the picture is the camera's pattern as framepattern.h reads it. Frames without DHT ("nodht")
+// decode with the standard tables, padded samples ("jpegpad") too; a sample that does not decode
+// to a picture of the format's size is dropped (Receive answers S_OK).
