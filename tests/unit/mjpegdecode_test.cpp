@@ -230,6 +230,10 @@ TEST(MjpegDecode, RefusesDamagedFramesAndLeavesThePictureAlone) {
   t = jpeg, t[sof + 8] ^= 1, bad.push_back({"another width in the frame header", t});
   t = jpeg, t[sof + 1] = 0xC2, bad.push_back({"progressive", t});
   t = jpeg, t[4] = 0xFF, bad.push_back({"segment longer than the frame", t});
+  Bytes dht = {0xFF, 0xC4, 0x10, 0x03, 0x00};  // 4080 symbols (16 x 255): past the decoder's arrays
+  dht.resize(dht.size() + 16, 0xFF);
+  dht.resize(dht.size() + 4080, 0);
+  t = jpeg, t.insert(t.begin() + 2, dht.begin(), dht.end()), bad.push_back({"Huffman table of 4080 symbols", t});
   MjpegDecoder decoder;
   for (const auto& b : bad) {
     SCOPED_TRACE(b.first);

@@ -148,6 +148,43 @@ void LoadTable(stbi__huffman* h, const uint8_t counts[16], const uint8_t* symbol
   memcpy(h->values, symbols, static_cast<size_t>(n));
 }
 
+// stb_image 2.27 stores a Huffman table's symbols without checking that the counts add up to at
+// most 256 (the size of its arrays): a hostile DHT segment writes past them. Every DHT segment of
+// the frame is checked first, at the places where the decoder will meet it: marker segments are
+// followed by their lengths, entropy-coded data is skipped to the next marker.
+bool HuffmanTablesFit(const uint8_t* p, size_t n) {
+  size_t i = 2;
+  while (i + 1 < n) {
+    if (p[i] != 0xFF) {
+      const void* next = memchr(p + i, 0xFF, n - i);
+      if (!next) break;
+      i = static_cast<size_t>(static_cast<const uint8_t*>(next) - p);
+      continue;
+    }
+    const uint8_t m = p[i + 1];
+    if (m == 0xFF) {  // fill byte
+      ++i;
+      continue;
+    }
+    if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD9)) {  // no length: stuffing, RSTn, SOI, EOI
+      i += 2;
+      continue;
+    }
+    if (i + 4 > n) break;
+    const size_t end = i + 2 + (p[i + 2] << 8 | p[i + 3]);
+    if (m == 0xC4) {
+      for (size_t t = i + 4; t < end && t < n;) {
+        size_t symbols = 0;  // (the decoder reads zeros past the end of the frame)
+        for (size_t k = t + 1; k <= t + 16 && k < n; ++k) symbols += p[k];
+        if (symbols > 256) return false;
+        t += 17 + symbols;
+      }
+    }
+    i = end;
+  }
+  return true;
+}
+
 // The inverse DCT of one 8x8 block. In camera pictures many blocks carry no coefficient but DC
 // (flat areas at usual qualities); such a block is one value, the one stb_image's transform gives
 // for it (checked for every DC value).
@@ -309,6 +346,8 @@ bool MjpegDecoder::Decode(const uint8_t* data, size_t length, int width, int hei
   if (end < 4 || end > static_cast<size_t>(INT_MAX) || data[0] != 0xFF || data[1] != 0xD8 || data[end - 2] != 0xFF ||
       data[end - 1] != 0xD9)
     return false;
+
+  if (!HuffmanTablesFit(data, end)) return false;
 
   State& st = *m_pState;
   stbi__context source;
