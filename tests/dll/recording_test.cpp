@@ -50,8 +50,8 @@ bool FramesStopped() {
   return g_frames.load() == start;
 }
 
-// The writers in the camera graph.
-std::vector<ComPtr<IBaseFilter>> Writers() {
+// The filters of a class in the camera graph.
+std::vector<ComPtr<IBaseFilter>> FiltersOf(REFCLSID wanted) {
   std::vector<ComPtr<IBaseFilter>> writers;
   ComPtr<IFilterGraph> graph = previewtest::PublishedGraph<IFilterGraph>();
   ComPtr<IEnumFilters> filters;
@@ -59,10 +59,12 @@ std::vector<ComPtr<IBaseFilter>> Writers() {
   ComPtr<IBaseFilter> filter;
   while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
     CLSID clsid = GUID_NULL;
-    if (SUCCEEDED(filter->GetClassID(&clsid)) && IsEqualGUID(clsid, CLSID_WMAsfWriter)) writers.push_back(filter);
+    if (SUCCEEDED(filter->GetClassID(&clsid)) && IsEqualGUID(clsid, wanted)) writers.push_back(filter);
   }
   return writers;
 }
+
+std::vector<ComPtr<IBaseFilter>> Writers() { return FiltersOf(CLSID_WMAsfWriter); }
 
 // Whether the writer's input pin of that name is connected.
 bool InputConnected(IBaseFilter* writer, const wchar_t* pinName) {
@@ -215,6 +217,56 @@ TEST_F(Recording, CameraAndMicrophoneAreRecordedWhileThePreviewRunsOn) {
   EXPECT_GT(record.Number("Audio Input 01", "samples"), 2) << record.text;
   EXPECT_GT(record.Number("Video Input 01", "bytes"), 1 << 20) << record.text;
   EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
+}
+
+TEST_F(Recording, AnMjpgLoadIsRecordedThroughTheMjpegDecompressorAndThePreviewRunsOn) {
+  // A camera that sends MJPG only, loaded by its id at that mode. The graph puts the MJPEG
+  // Decompressor between its capture stream and the writer, which takes no MJPG.
+  previewtest::ScopedTestCamera mjpg(L"ZelvoraDev86 MJPG Only", L"Zelvora MJPG Only Camera", L"MJPG 640x480@30", L"first:300");
+  ASSERT_TRUE(mjpg.registered);
+  ComPtr<ICameraMode> modes;
+  ASSERT_EQ(S_OK, camera.As(&modes));
+  int count = 0;
+  ASSERT_EQ(S_OK, modes->GetCameraCount(&count));
+  std::wstring id;
+  for (int i = 0; i < count && id.empty(); ++i) {
+    BSTR name = nullptr, device = nullptr;
+    ASSERT_EQ(S_OK, modes->GetCameraId(i, &name, &device));
+    if (std::wstring(name) == L"Zelvora MJPG Only Camera") id = device;
+    SysFreeString(name);
+    SysFreeString(device);
+  }
+  ASSERT_FALSE(id.empty());
+  // With a microphone: Wine cannot build a video-only profile, and the writer runs only with
+  // both of its default inputs fed.
+  ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), W(L"MJPG"), 640, 480, 30, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_TRUE(FramesFlow());
+
+  const std::wstring path = File(L"mjpg.wmv");
+  ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
+  std::vector<ComPtr<IBaseFilter>> writers = Writers();
+  ASSERT_EQ(1u, writers.size());
+  EXPECT_TRUE(InputConnected(writers[0].Get(), L"Video Input 01"));
+  writers.clear();
+  EXPECT_EQ(1u, FiltersOf(CLSID_MjpegDec).size());
+  EXPECT_TRUE(FramesFlow(15)) << "the preview goes on while recording";
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_TRUE(Writers().empty());
+  EXPECT_TRUE(FiltersOf(CLSID_MjpegDec).empty()) << "the decompressor left with the writer";
+  EXPECT_EQ(S_OK, camera->IsPlaying());
+  EXPECT_TRUE(FramesFlow()) << "the preview runs on";
+
+  // Every picture recorded, in order, decoded: the frame numbers count on from the first.
+  const WriterRecord record = ReadRecord(path);
+  ASSERT_TRUE(record.exists);
+  const long long samples = record.Number("Video Input 01", "samples");
+  EXPECT_GT(samples, 10) << record.text;
+  EXPECT_EQ(640LL * 480 * 3 * samples, record.Number("Video Input 01", "bytes")) << record.text;
+  EXPECT_EQ(480, record.Number("Video Input 01", "height")) << record.text;
+  EXPECT_EQ(300, record.Number("Video Input 01", "firstframe")) << record.text;
+  EXPECT_EQ(300 + samples - 1, record.Number("Video Input 01", "lastframe")) << record.text;
+  EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
+  EXPECT_NE(std::string::npos, record.text.find("subtype=RGB24")) << record.text;
 }
 
 TEST_F(Recording, VideoOnlyRecordingAnswersSFalseForTheTimeLimit) {
