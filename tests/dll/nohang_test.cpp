@@ -28,7 +28,28 @@ class NoHang : public PreviewHostTest {
     EXPECT_TRUE(PumpUntil(3000, [] { return LiveDeviceObjects() == 0; })) << LiveDeviceObjects();
   }
 
-  HRESULT Load() { return camera->LoadCameraXY(W(kFastCamera), kWidth, kHeight); }
+  HRESULT Load() {
+    const HRESULT hr = camera->LoadCameraXY(W(kFastCamera), kWidth, kHeight);
+    // The size only the fast camera offers: 8 means another camera was opened. Name the cameras
+    // the object saw, so a failure says why the fast one was not among them.
+    if (hr != S_OK) ADD_FAILURE() << "LoadCameraXY: 0x" << std::hex << hr << "; cameras listed: " << ListedCameras();
+    return hr;
+  }
+
+  std::string ListedCameras() {
+    ComPtr<ICameraMode> modes;
+    int count = 0;
+    if (FAILED(camera.As(&modes)) || FAILED(modes->GetCameraCount(&count))) return "(none)";
+    std::string names;
+    for (int i = 0; i < count; ++i) {
+      BSTR name = nullptr, id = nullptr;
+      if (SUCCEEDED(modes->GetCameraId(i, &name, &id)))
+        names += (i ? ", " : "") + std::string(name, name + SysStringLen(name));
+      SysFreeString(name);
+      SysFreeString(id);
+    }
+    return names;
+  }
 
   // Loads the camera when none is loaded, otherwise runs it again.
   void Resume() {
