@@ -153,7 +153,7 @@ class CaptureGraph {
   // interface (m_pModeRequest), and the fallback of the sized loads.
   HRESULT ReadModeRecords(IAMStreamConfig* config, std::vector<ModeRecord>* records, std::vector<GUID>* subtypes);
   HRESULT FindStreamConfigOf(IBaseFilter* source, IAMStreamConfig** config);
-  HRESULT SelectRequestedMode(IAMStreamConfig* config);
+  HRESULT SelectRequestedMode(IAMStreamConfig* config, const ModeRequest& request);
   // `choiceResult` is what the specified choice returned (7 or 8): kept when no mode falls back.
   HRESULT SelectFallbackMode(IAMStreamConfig* config, HRESULT choiceResult);
   HRESULT ApplyMode(const ModeChoice& choice, IAMStreamConfig* config);

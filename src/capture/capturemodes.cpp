@@ -158,18 +158,18 @@ HRESULT CaptureGraph::LoadCameraMode(const WCHAR* deviceId, const ModeRequest& r
   if (FAILED(hr)) return hr;
   hr = BindSourceFilter(microphone.Get(), FALSE);  // none: the audio source of an earlier load goes
   if (FAILED(hr)) return hr;
-  m_pModeRequest = &request;
+  m_pModeRequest = &request;  // taken by the build's format choice
   hr = BuildPreviewGraph(microphone ? PreviewFlags::Video | PreviewFlags::Audio : PreviewFlags::Video);
-  m_pModeRequest = nullptr;
+  m_pModeRequest = nullptr;   // a build that ended before the choice
   return hr;
 }
 
-HRESULT CaptureGraph::SelectRequestedMode(IAMStreamConfig* config) {
+HRESULT CaptureGraph::SelectRequestedMode(IAMStreamConfig* config, const ModeRequest& request) {
   std::vector<ModeRecord> records;
   std::vector<GUID> subtypes;
   HRESULT hr = ReadModeRecords(config, &records, &subtypes);
   if (FAILED(hr)) return hr;
-  const ModeChoice choice = ChooseMode(records, *m_pModeRequest);
+  const ModeChoice choice = ChooseMode(records, request);
   if (!choice.found) return kNoSuchMode;
   return ApplyMode(choice, config);
 }

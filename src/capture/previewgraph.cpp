@@ -91,7 +91,11 @@ HRESULT CaptureGraph::BuildAndRunPreview(int flags) {
   ComPtr<IAMStreamConfig> config;
   hr = FindCaptureStreamConfig(&config);
   if (FAILED(hr)) return hr;
-  hr = m_pModeRequest ? SelectRequestedMode(config.Get()) : SelectCaptureFormat(config.Get());
+  // The request of a mode load serves this build only: a load that host code starts from a frame
+  // of the graph run below chooses as always.
+  const ModeRequest* request = m_pModeRequest;
+  m_pModeRequest = nullptr;
+  hr = request ? SelectRequestedMode(config.Get(), *request) : SelectCaptureFormat(config.Get());
   if ((hr == kNoKnownCaptureFormat || hr == kNoCaptureFormatOfSize) && (m_dwLoadPolicy & kLoadFallbackCompressed))
     hr = SelectFallbackMode(config.Get(), hr);
   if (hr == kNoKnownCaptureFormat || hr == kNoCaptureFormatOfSize || FAILED(hr)) return hr;
