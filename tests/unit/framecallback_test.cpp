@@ -405,6 +405,26 @@ TEST_F(FrameCallbackTest, ReleaseFrameDropsFramesAndKeepsTheSnapshotWaiting) {
   EXPECT_EQ(1, g_callback.count);
   EXPECT_FALSE(access.SnapPending());
   EXPECT_TRUE(FileExists(name));
+
+  // A late frame of a graph that left running is held the same way until it runs again; the
+  // counts tell what reached the host and what could not be read.
+  ULONG delivered = 0, dropped = 0;
+  cb.FrameCounts(&delivered, &dropped);
+  EXPECT_EQ(1u, delivered);
+  cb.HoldFrames(true);
+  ASSERT_EQ(S_OK, cb.BufferCB(0, frame.data(), static_cast<long>(frame.size())));
+  EXPECT_EQ(1, g_window.count);
+  EXPECT_EQ(1, g_callback.count);
+  cb.HoldFrames(false);
+  ASSERT_EQ(S_OK, cb.BufferCB(0, frame.data(), 10));  // short: refused and counted
+  ASSERT_EQ(S_OK, cb.BufferCB(0, frame.data(), static_cast<long>(frame.size())));
+  EXPECT_EQ(2, g_window.count);
+  cb.FrameCounts(&delivered, &dropped);
+  EXPECT_EQ(2u, delivered);
+  EXPECT_EQ(1u, dropped);
+  cb.ResetFrameCounts();
+  cb.FrameCounts(&delivered, &dropped);
+  EXPECT_EQ(0u, delivered + dropped);
 }
 
 TEST_F(FrameCallbackTest, SnapshotRequestsNamesAndMissingFolders) {
