@@ -2,10 +2,10 @@
 // sized loads to NV12 and MJPG.
 #include "capture/camcapturegraphy.h"
 
-#include <dvdmedia.h>
 #include <vfwmsgs.h>
 
 #include "capture/capabilitylist.h"
+#include "capture/frameformat.h"
 #include "devices/devicelist.h"
 #include "media/dshowids.h"
 #include "media/pixel/colorformat.h"
@@ -15,40 +15,16 @@ using Microsoft::WRL::ComPtr;
 namespace zelvora {
 namespace {
 
+// The frame path's formats, named for the mode code.
 ModeFormat ModeFormatOfSubtype(const GUID& subtype) {
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return ModeFormat::RGB24;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return ModeFormat::YUY2;
-  if (IsEqualGUID(subtype, kMediaSubtypeI420)) return ModeFormat::I420;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return ModeFormat::NV12;
-  if (IsEqualGUID(subtype, MEDIASUBTYPE_MJPG)) return ModeFormat::MJPG;
-  return ModeFormat::Other;
-}
-
-int ColorFormatOfMode(ModeFormat format) {
-  switch (format) {
-    case ModeFormat::RGB24: return ColorFormat::RGB24;
-    case ModeFormat::YUY2: return ColorFormat::YUY2;
-    case ModeFormat::I420: return ColorFormat::I420;
-    case ModeFormat::NV12: return ColorFormat::NV12;
-    case ModeFormat::MJPG: return ColorFormat::MJPG;
-    default: return -1;
+  switch (ColorFormatOfSubtype(subtype)) {
+    case ColorFormat::RGB24: return ModeFormat::RGB24;
+    case ColorFormat::YUY2: return ModeFormat::YUY2;
+    case ColorFormat::I420: return ModeFormat::I420;
+    case ColorFormat::NV12: return ModeFormat::NV12;
+    case ColorFormat::MJPG: return ModeFormat::MJPG;
+    default: return ModeFormat::Other;
   }
-}
-
-// The bitmap header and frame interval of a video format block, or null.
-const BITMAPINFOHEADER* VideoHeaderOf(const AM_MEDIA_TYPE& mediaType, REFERENCE_TIME* interval) {
-  if (!mediaType.pbFormat) return nullptr;
-  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    const VIDEOINFOHEADER* header = reinterpret_cast<const VIDEOINFOHEADER*>(mediaType.pbFormat);
-    *interval = header->AvgTimePerFrame;
-    return &header->bmiHeader;
-  }
-  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo2) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    const VIDEOINFOHEADER2* header = reinterpret_cast<const VIDEOINFOHEADER2*>(mediaType.pbFormat);
-    *interval = header->AvgTimePerFrame;
-    return &header->bmiHeader;
-  }
-  return nullptr;
 }
 
 // The mode record of a media type (and the capability record that came with it, if any).
@@ -59,7 +35,7 @@ ModeRecord DescribeRecord(int index, const AM_MEDIA_TYPE& mediaType, const VIDEO
   record.fourcc = mediaType.subtype.Data1;
   record.videoInfo = IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) != FALSE;
   REFERENCE_TIME average = 0;
-  if (const BITMAPINFOHEADER* header = VideoHeaderOf(mediaType, &average)) {
+  if (const BITMAPINFOHEADER* header = BitmapHeaderOf(mediaType, &average)) {
     record.width = header->biWidth;
     record.height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
   } else if (caps) {
@@ -197,7 +173,7 @@ HRESULT CaptureGraph::ApplyMode(const ModeChoice& choice, IAMStreamConfig* confi
     return VFW_E_INVALIDMEDIATYPE;
   // The record as the camera describes it, at the frame interval chosen.
   if (choice.interval > 0) reinterpret_cast<VIDEOINFOHEADER*>(mediaType.pbFormat)->AvgTimePerFrame = choice.interval;
-  m_nColorFormat = ColorFormatOfMode(choice.format);
+  m_nColorFormat = ColorFormatOfSubtype(mediaType.subtype);
   hr = config->SetFormat(&mediaType);
   return FAILED(hr) ? hr : S_OK;
 }

@@ -22,14 +22,14 @@ const PixelFormat kByPreference[3] = {PixelFormat::RGB24, PixelFormat::YUY2, Pix
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
+}  // namespace
+
 bool EqualsIgnoringCase(const wchar_t* text, const wchar_t* upper) {
   for (; *text != L'\0' && *upper != L'\0'; ++text, ++upper) {
     if (FoldAscii(*text) != *upper) return false;
   }
   return *text == L'\0' && *upper == L'\0';
 }
-
-}  // namespace
 
 const wchar_t* PixelFormatName(PixelFormat format) {
   switch (format) {

@@ -23,6 +23,9 @@ struct CapabilityInfo {
   int height = 0;  // MinOutputSize.cy of the capability
 };
 
+// True when `text` equals `upper` (written in capitals) with ASCII letters of either case.
+bool EqualsIgnoringCase(const wchar_t* text, const wchar_t* upper);
+
 // "RGB24", "YUY2", "I420" or "Unknown".
 const wchar_t* PixelFormatName(PixelFormat format);
 

@@ -10,19 +10,20 @@
 #include "media/dshowids.h"
 
 namespace zelvora {
-namespace {
-
-// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null.
-const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType) {
+const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType, REFERENCE_TIME* averageInterval) {
   if (!mediaType.pbFormat) return nullptr;
-  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mediaType.pbFormat)->bmiHeader;
-  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo2) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mediaType.pbFormat)->bmiHeader;
+  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    const VIDEOINFOHEADER* header = reinterpret_cast<const VIDEOINFOHEADER*>(mediaType.pbFormat);
+    if (averageInterval) *averageInterval = header->AvgTimePerFrame;
+    return &header->bmiHeader;
+  }
+  if (IsEqualGUID(mediaType.formattype, FORMAT_VideoInfo2) && mediaType.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    const VIDEOINFOHEADER2* header = reinterpret_cast<const VIDEOINFOHEADER2*>(mediaType.pbFormat);
+    if (averageInterval) *averageInterval = header->AvgTimePerFrame;
+    return &header->bmiHeader;
+  }
   return nullptr;
 }
-
-}  // namespace
 
 PixelFormat PixelFormatOfSubtype(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return PixelFormat::RGB24;

@@ -12,6 +12,10 @@ namespace zelvora {
 // The pixel format of a video subtype: RGB24, YUY2, I420 (the FOURCC subtype), or Other.
 PixelFormat PixelFormatOfSubtype(const GUID& subtype);
 
+// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null (no block, another
+// format type, a block too short); `averageInterval`, when given, gets the block's frame interval.
+const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mediaType, REFERENCE_TIME* averageInterval = nullptr);
+
 // The ColorFormat code of the frames of a video subtype: the three of PixelFormatOfSubtype, NV12
 // and MJPG; -1 for others.
 int ColorFormatOfSubtype(const GUID& subtype);

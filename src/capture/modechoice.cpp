@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "capture/formatchoice.h"
+
 namespace zelvora {
 namespace {
 
@@ -34,15 +36,6 @@ std::int64_t IntervalOffered(const ModeRecord& record, double rate) {
   if (wanted < shortest * 0.995 || wanted > longest * 1.005) return 0;
   const std::int64_t interval = static_cast<std::int64_t>(std::llround(wanted));
   return std::min(std::max(interval, shortest), longest);
-}
-
-wchar_t FoldAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool EqualsIgnoringCase(const wchar_t* text, const wchar_t* upper) {
-  for (; *text != L'\0' && *upper != L'\0'; ++text, ++upper) {
-    if (FoldAscii(*text) != *upper) return false;
-  }
-  return *text == L'\0' && *upper == L'\0';
 }
 
 const wchar_t* KnownName(ModeFormat format) {

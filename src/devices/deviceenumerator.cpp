@@ -8,7 +8,6 @@
 #include "devices/devicenames.h"
 #include "media/camgraphybuilder.h"
 #include "media/hosttypes.h"
-#include "media/scoped.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -48,37 +47,16 @@ DeviceEnumerator::DeviceEnumerator() {
 }
 
 HRESULT DeviceEnumerator::EnumDevices(int category, const CallbackCell* callbackCell) {
-  ComPtr<ICreateDevEnum> system;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void**>(system.GetAddressOf()));
-  if (FAILED(hr)) return hr;
-  const CLSID* deviceClass = ClassOfCategory(category);
-  if (!deviceClass) return S_OK;  // a category without a device class walks nothing
-
-  ComPtr<IEnumMoniker> devices;
-  hr = system->CreateClassEnumerator(*deviceClass, &devices, 0);
-  if (FAILED(hr)) return hr;
-  if (hr == S_FALSE || !devices) return S_OK;  // the class has no devices
-  devices->Reset();
-
   const bool camera = category >= 0 && category <= 2;
   int stored = 0;  // of the kind walked
-  for (;;) {
-    ComPtr<IMoniker> device;
-    hr = devices->Next(1, &device, nullptr);
-    if (hr != S_OK) return hr;  // S_FALSE at the end of the class, or the error
-    ScopedVariant friendlyName;
-    TaskMem<WCHAR> displayName;
-    if (!device || !ReadDeviceNames(device.Get(), friendlyName, displayName)) continue;
-    const WCHAR* name = friendlyName.Get()->bstrVal;
-
+  return WalkDeviceClass(ClassOfCategory(category), [&](const WCHAR* name, const WCHAR* displayName) {
     // Audio outputs are read and dropped.
-    const bool kept = camera ? StoreCamera(stored, name, displayName.get())
-                             : category == DeviceCategory::AudioInput && StoreAudioInput(stored, name, displayName.get());
-    if (!kept) continue;
+    const bool kept = camera ? StoreCamera(stored, name, displayName)
+                             : category == DeviceCategory::AudioInput && StoreAudioInput(stored, name, displayName);
+    if (!kept) return;
     Report(callbackCell, stored, name, category);
     ++stored;
-  }
+  });
 }
 
 bool DeviceEnumerator::StoreCamera(int index, const WCHAR* name, const WCHAR* displayName) {

@@ -6,48 +6,15 @@
 #include "devices/deviceenumerator.h"
 #include "devices/devicenames.h"
 #include "media/hosttypes.h"
+#include "media/scoped.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace zelvora {
 namespace {
 
-// Walks one device class and keeps the devices that `keep` accepts.
-template <typename Keep>
-HRESULT ListClass(const CLSID& deviceClass, std::vector<DeviceEntry>* devices, Keep keep) {
-  if (!devices) return E_POINTER;
-  devices->clear();
-  ComPtr<ICreateDevEnum> system;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void**>(system.GetAddressOf()));
-  if (FAILED(hr)) return hr;
-  ComPtr<IEnumMoniker> walk;
-  hr = system->CreateClassEnumerator(deviceClass, &walk, 0);
-  if (FAILED(hr)) return hr;
-  if (hr == S_FALSE || !walk) return S_OK;  // the class has no devices
-  for (;;) {
-    ComPtr<IMoniker> device;
-    hr = walk->Next(1, &device, nullptr);
-    if (FAILED(hr)) return hr;
-    if (hr != S_OK) return S_OK;
-    ScopedVariant friendlyName;
-    TaskMem<WCHAR> displayName;
-    if (!device || !ReadDeviceNames(device.Get(), friendlyName, displayName)) continue;
-    DeviceEntry entry{friendlyName.Get()->bstrVal, displayName.get()};
-    if (!keep(entry)) continue;
-    devices->push_back(std::move(entry));
-  }
-}
-
-HRESULT ParseListed(const std::vector<DeviceEntry>& devices, const WCHAR* text, bool byName, IMoniker** moniker) {
-  for (const DeviceEntry& device : devices) {
-    if ((byName ? device.name : device.id) == text) return DeviceEnumerator::ParseDeviceName(device.id.c_str(), moniker);
-  }
-  return kNoSuchDevice;
-}
-
-}  // namespace
-
+// Reads the friendly name and the display name of a device: false, and the device is passed
+// over, when either cannot be read.
 bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHAR>& displayName) {
   ComPtr<IPropertyBag> properties;
   if (FAILED(device->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
@@ -62,6 +29,49 @@ bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHA
   // The out-parameter hands the text to `displayName` when the call's statement ends.
   if (FAILED(device->GetDisplayName(nullptr, nullptr, TaskMemOut<WCHAR>(displayName)))) return false;
   return displayName != nullptr;
+}
+
+// The devices of one class that `keep` accepts.
+template <typename Keep>
+HRESULT ListClass(const CLSID& deviceClass, std::vector<DeviceEntry>* devices, Keep keep) {
+  if (!devices) return E_POINTER;
+  devices->clear();
+  const HRESULT hr = WalkDeviceClass(&deviceClass, [&](const WCHAR* name, const WCHAR* id) {
+    DeviceEntry entry{name, id};
+    if (keep(entry)) devices->push_back(std::move(entry));
+  });
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT ParseListed(const std::vector<DeviceEntry>& devices, const WCHAR* text, bool byName, IMoniker** moniker) {
+  for (const DeviceEntry& device : devices) {
+    if ((byName ? device.name : device.id) == text) return DeviceEnumerator::ParseDeviceName(device.id.c_str(), moniker);
+  }
+  return kNoSuchDevice;
+}
+
+}  // namespace
+
+HRESULT WalkDeviceClass(const CLSID* deviceClass, const std::function<void(const WCHAR*, const WCHAR*)>& visit) {
+  ComPtr<ICreateDevEnum> system;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                reinterpret_cast<void**>(system.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  if (!deviceClass) return S_OK;  // a category without a device class walks nothing
+  ComPtr<IEnumMoniker> devices;
+  hr = system->CreateClassEnumerator(*deviceClass, &devices, 0);
+  if (FAILED(hr)) return hr;
+  if (hr == S_FALSE || !devices) return S_OK;  // the class has no devices
+  devices->Reset();
+  for (;;) {
+    ComPtr<IMoniker> device;
+    hr = devices->Next(1, &device, nullptr);
+    if (hr != S_OK) return hr;  // S_FALSE at the end of the class, or the error
+    ScopedVariant friendlyName;
+    TaskMem<WCHAR> displayName;
+    if (!device || !ReadDeviceNames(device.Get(), friendlyName, displayName)) continue;
+    visit(friendlyName.Get()->bstrVal, displayName.get());
+  }
 }
 
 HRESULT ListCameras(std::vector<DeviceEntry>* cameras) {

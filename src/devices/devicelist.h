@@ -6,10 +6,9 @@
 #include <strmif.h>
 #include <oaidl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
-
-#include "media/scoped.h"
 
 namespace zelvora {
 
@@ -18,9 +17,10 @@ struct DeviceEntry {
   std::wstring id;    // display name of the device moniker
 };
 
-// Reads the friendly name and the display name of a device: false, and the device is to be
-// passed over, when either cannot be read.
-bool ReadDeviceNames(IMoniker* device, ScopedVariant& friendlyName, TaskMem<WCHAR>& displayName);
+// Walks the devices of a class in the system's order and calls `visit(friendlyName, displayName)`
+// for each whose names can be read (the others are passed over). S_FALSE after the last device,
+// S_OK when the class has none or `deviceClass` is null, or the failure that ended the walk.
+HRESULT WalkDeviceClass(const CLSID* deviceClass, const std::function<void(const WCHAR*, const WCHAR*)>& visit);
 
 // Every camera the device tables would list (a device with a VBI output is none), in the
 // system's order and without the tables' limit of ten.
