@@ -12,6 +12,7 @@
 
 #include "asfwriter.h"
 #include "base.h"
+#include "colorconverter.h"
 #include "devconfig.h"
 #include "devices.h"
 #include "mjpegdecompressor.h"
@@ -64,6 +65,7 @@ ClassFactory g_microphoneFactory(&MicrophoneFilter::Create);
 ClassFactory g_writerFactory(&AsfWriter::Create);
 ClassFactory g_decompressorFactory(&MjpegDecompressor::Create);
 ClassFactory g_pageFactory(&CreatePropertyPage);
+ClassFactory g_converterFactory(&CreateColorConverter);
 
 struct ClassEntry {
   const CLSID* clsid;
@@ -75,6 +77,7 @@ const ClassEntry kClasses[] = {
     {&CLSID_ZelvoraDevicePropertyPage, L"Zelvora Device Property Page"},
     {&CLSID_WMAsfWriter, L"WM ASF Writer"},
     {&CLSID_MjpegDec, L"MJPEG Decompressor"},
+    {&CLSID_StandInColorConverterDmo, L"CColorConvertDMO"},
 };
 
 // ---- Device instances ---------------------------------------------------------------------
@@ -313,6 +316,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   else if (IsEqualCLSID(clsid, CLSID_WMAsfWriter)) factory = &g_writerFactory;
   else if (IsEqualCLSID(clsid, CLSID_MjpegDec)) factory = &g_decompressorFactory;
   else if (IsEqualCLSID(clsid, CLSID_ZelvoraDevicePropertyPage)) factory = &g_pageFactory;
+  else if (IsEqualCLSID(clsid, CLSID_StandInColorConverterDmo)) factory = &g_converterFactory;
   else return CLASS_E_CLASSNOTAVAILABLE;
   return factory->QueryInterface(riid, ppv);
 }

@@ -43,6 +43,9 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 // Decompressor", in CLSID_LegacyAmFilterCategory with MERIT_NORMAL and the pin types
 // MEDIATYPE_Video/MEDIASUBTYPE_MJPG in and MEDIATYPE_Video/MEDIASUBTYPE_RGB24 out, so that Wine's
 // intelligent connect inserts it where Windows inserts its own (see "The stand-in decompressor").
+// The stand-in colour converter is registered under the platform's Color Converter DMO class id,
+// CLSID_CColorConvertDMO {98230571-0087-4204-B020-3282538E57D3} (wmcodecdsp.h), a DirectX Media
+// Object (NV12 in, I420 out) that hosts reach through the DMO Wrapper filter.
 
 // ---- Device instances of the "default" set, in enumeration order --------------------------
 // Cameras (CLSID_VideoInputDeviceCategory):
