@@ -177,6 +177,9 @@ class CaptureGraph {
   HRESULT SetAudioInputLevel(IBaseFilter* audioFilter, double level);
   MMRESULT FindMixerInputNames(WCHAR* longName, UINT longChars, WCHAR* shortName, UINT shortChars);
   HRESULT RemoveRecordingWriter();
+  // Connects the camera's capture stream to the writer through the platform's colour converter,
+  // as I420 pictures of the capture size. On failure the converter leaves the graph again.
+  HRESULT RenderVideoThroughConverter();
   // Stops a paused graph (GraphStop acts on a running one only): filters are added, removed and
   // connected only in a stopped graph.
   HRESULT StopPausedGraph();

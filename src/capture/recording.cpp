@@ -1,5 +1,6 @@
 // Recording the camera (and microphone) into a Windows Media file while the preview runs on.
 #include "capture/camcapturegraphy.h"
+#include "capture/colorconverter.h"
 
 #include <uuids.h>
 #include <wchar.h>
@@ -88,6 +89,9 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
     if (FAILED(hr))
       hr = m_Builder.RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pVideoCapture.Get(), nullptr,
                                   m_pAsfWriter.Get());
+    // Pictures the writer takes neither as they come nor through a filter the graph finds (NV12):
+    // the colour converter makes I420 of them. Where that fails too, the first answer stands.
+    if (FAILED(hr) && SUCCEEDED(RenderVideoThroughConverter())) hr = S_OK;
     if (FAILED(hr)) return hr;
   }
   if (m_pAudioCapture) {
@@ -99,6 +103,19 @@ HRESULT CaptureGraph::StartCapture(const WCHAR* fileName, double volume) {
   }
 
   return RunGraph();
+}
+
+HRESULT CaptureGraph::RenderVideoThroughConverter() {
+  if (!m_pGraph) return E_POINTER;
+  ComPtr<IBaseFilter> converter;
+  HRESULT hr = AddColorConverter(m_pGraph.Get(), &converter);
+  if (FAILED(hr)) return hr;
+  hr = m_Builder.RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pVideoCapture.Get(), nullptr,
+                              converter.Get());
+  if (SUCCEEDED(hr)) hr = ConnectConverterAsI420(m_pGraph.Get(), converter.Get(), m_pAsfWriter.Get());
+  // Removing the converter disconnects whatever of it was connected.
+  if (FAILED(hr)) m_pGraph->RemoveFilter(converter.Get());
+  return hr;
 }
 
 HRESULT CaptureGraph::StopCapture() {

@@ -50,3 +50,15 @@ DECLARE_INTERFACE_(IConfigAsfWriter, IUnknown) {
 __CRT_UUID_DECL(IConfigAsfWriter, 0x45086030, 0xf7e4, 0x486a, 0xb5, 0x04, 0x82, 0x6b, 0xb5, 0x79, 0x2a, 0x3b)
 #endif
 #endif
+
+// The DMO Wrapper filter, which hosts a DirectX Media Object in a graph, and the platform's Color
+// Converter DMO (Windows 7 on; Wine's winegstreamer), which converts between uncompressed video
+// types. Defined here so the DLL needs no extra identifier libraries.
+// {94297043-BD82-4DFD-B0DE-8177739C6D20}
+static const CLSID kClsidDmoWrapperFilter = {0x94297043, 0xbd82, 0x4dfd, {0xb0, 0xde, 0x81, 0x77, 0x73, 0x9c, 0x6d, 0x20}};
+// {52D6F586-9F0F-4824-8FC8-E32CA04930C2}
+static const IID kIidDmoWrapperFilter = {0x52d6f586, 0x9f0f, 0x4824, {0x8f, 0xc8, 0xe3, 0x2c, 0xa0, 0x49, 0x30, 0xc2}};
+// {98230571-0087-4204-B020-3282538E57D3}
+static const CLSID kClsidColorConverterDmo = {0x98230571, 0x0087, 0x4204, {0xb0, 0x20, 0x32, 0x82, 0x53, 0x8e, 0x57, 0xd3}};
+// DMOCATEGORY_VIDEO_EFFECT {D990EE14-776C-4723-BE46-3DA2F56F10B9}
+static const GUID kDmoCategoryVideoEffect = {0xd990ee14, 0x776c, 0x4723, {0xbe, 0x46, 0x3d, 0xa2, 0xf5, 0x6f, 0x10, 0xb9}};

@@ -162,10 +162,15 @@ class Recording : public testing::Test {
     return state;
   }
 
+  WriterRecord RecordThroughConverter(const wchar_t* name, const wchar_t* subtype, const CLSID& between);
+
   std::wstring folder;
   std::vector<std::wstring> files;
   ComPtr<IIZelvora> camera;
 };
+
+// The platform's DMO Wrapper filter, which hosts the colour converter.
+const CLSID kDmoWrapperFilter = {0x94297043, 0xbd82, 0x4dfd, {0xb0, 0xde, 0x81, 0x77, 0x73, 0x9c, 0x6d, 0x20}};
 
 TEST_F(Recording, CameraAndMicrophoneAreRecordedWhileThePreviewRunsOn) {
   EXPECT_EQ(S_FALSE, camera->SetCaptureMaxTime(0)) << "no recording yet";
@@ -219,46 +224,56 @@ TEST_F(Recording, CameraAndMicrophoneAreRecordedWhileThePreviewRunsOn) {
   EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
 }
 
-TEST_F(Recording, AnMjpgLoadIsRecordedThroughTheMjpegDecompressorAndThePreviewRunsOn) {
-  // A camera that sends MJPG only, loaded by its id at that mode. The graph puts the MJPEG
-  // Decompressor between its capture stream and the writer, which takes no MJPG.
-  previewtest::ScopedTestCamera mjpg(L"ZelvoraDev86 MJPG Only", L"Zelvora MJPG Only Camera", L"MJPG 640x480@30", L"first:300");
-  ASSERT_TRUE(mjpg.registered);
+// Opens the camera of that name by its id at `subtype` 640x480 and 30 frames/s, with the main
+// microphone (Wine cannot build a video-only profile, and the writer runs only with both of its
+// default inputs fed), records for half a second while the preview runs on, and gives back the
+// writer's record. The graph must put one filter of class `between` before the writer, and take
+// it out with the writer.
+WriterRecord Recording::RecordThroughConverter(const wchar_t* name, const wchar_t* subtype, const CLSID& between) {
   ComPtr<ICameraMode> modes;
-  ASSERT_EQ(S_OK, camera.As(&modes));
+  EXPECT_EQ(S_OK, camera.As(&modes));
+  if (!modes) return WriterRecord();
   int count = 0;
-  ASSERT_EQ(S_OK, modes->GetCameraCount(&count));
+  EXPECT_EQ(S_OK, modes->GetCameraCount(&count));
   std::wstring id;
   for (int i = 0; i < count && id.empty(); ++i) {
-    BSTR name = nullptr, device = nullptr;
-    ASSERT_EQ(S_OK, modes->GetCameraId(i, &name, &device));
-    if (std::wstring(name) == L"Zelvora MJPG Only Camera") id = device;
-    SysFreeString(name);
+    BSTR cameraName = nullptr, device = nullptr;
+    EXPECT_EQ(S_OK, modes->GetCameraId(i, &cameraName, &device));
+    if (cameraName && std::wstring(cameraName) == name) id = device;
+    SysFreeString(cameraName);
     SysFreeString(device);
   }
-  ASSERT_FALSE(id.empty());
-  // With a microphone: Wine cannot build a video-only profile, and the writer runs only with
-  // both of its default inputs fed.
-  ASSERT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), W(L"MJPG"), 640, 480, 30, W(ZVD_MICROPHONE_MAIN)));
-  ASSERT_TRUE(FramesFlow());
+  EXPECT_FALSE(id.empty()) << "camera listed";
+  EXPECT_EQ(S_OK, modes->LoadCameraMode(W(id.c_str()), W(subtype), 640, 480, 30, W(ZVD_MICROPHONE_MAIN)));
+  EXPECT_TRUE(FramesFlow());
 
-  const std::wstring path = File(L"mjpg.wmv");
-  ASSERT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
+  const std::wstring path = File(std::wstring(subtype) + L".wmv");
+  EXPECT_EQ(S_OK, camera->StartCapture(W(path.c_str())));
   std::vector<ComPtr<IBaseFilter>> writers = Writers();
-  ASSERT_EQ(1u, writers.size());
-  EXPECT_TRUE(InputConnected(writers[0].Get(), L"Video Input 01"));
+  EXPECT_EQ(1u, writers.size());
+  if (!writers.empty()) {
+    EXPECT_TRUE(InputConnected(writers[0].Get(), L"Video Input 01"));
+  }
   writers.clear();
-  EXPECT_EQ(1u, FiltersOf(CLSID_MjpegDec).size());
+  EXPECT_EQ(1u, FiltersOf(between).size());
   EXPECT_TRUE(FramesFlow(15)) << "the preview goes on while recording";
-  ASSERT_EQ(S_OK, camera->StopCapture());
+  EXPECT_EQ(S_OK, camera->StopCapture());
   EXPECT_TRUE(Writers().empty());
-  EXPECT_TRUE(FiltersOf(CLSID_MjpegDec).empty()) << "the decompressor left with the writer";
+  EXPECT_TRUE(FiltersOf(between).empty()) << "the inserted filter left with the writer";
   EXPECT_EQ(S_OK, camera->IsPlaying());
   EXPECT_TRUE(FramesFlow()) << "the preview runs on";
+  return ReadRecord(path);
+}
 
-  // Every picture recorded, in order, decoded: the frame numbers count on from the first.
-  const WriterRecord record = ReadRecord(path);
+TEST_F(Recording, AnMjpgLoadIsRecordedThroughTheMjpegDecompressorAndThePreviewRunsOn) {
+  // A camera that sends MJPG only: the graph puts the MJPEG Decompressor between its capture
+  // stream and the writer, which takes no MJPG.
+  previewtest::ScopedTestCamera mjpg(L"ZelvoraDev86 MJPG Only", L"Zelvora MJPG Only Camera", L"MJPG 640x480@30",
+                                     L"first:300");
+  ASSERT_TRUE(mjpg.registered);
+  const WriterRecord record = RecordThroughConverter(L"Zelvora MJPG Only Camera", L"MJPG", CLSID_MjpegDec);
   ASSERT_TRUE(record.exists);
+  // Every picture recorded, in order, decoded: the frame numbers count on from the first.
   const long long samples = record.Number("Video Input 01", "samples");
   EXPECT_GT(samples, 10) << record.text;
   EXPECT_EQ(640LL * 480 * 3 * samples, record.Number("Video Input 01", "bytes")) << record.text;
@@ -267,6 +282,23 @@ TEST_F(Recording, AnMjpgLoadIsRecordedThroughTheMjpegDecompressorAndThePreviewRu
   EXPECT_EQ(300 + samples - 1, record.Number("Video Input 01", "lastframe")) << record.text;
   EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
   EXPECT_NE(std::string::npos, record.text.find("subtype=RGB24")) << record.text;
+}
+
+TEST_F(Recording, AnNv12LoadIsRecordedAsI420ThroughTheColourConverterAndThePreviewRunsOn) {
+  // A camera that sends NV12 only: no filter the graph finds takes NV12 to a type the writer
+  // takes, and the component puts the platform's colour converter in between, making I420.
+  previewtest::ScopedTestCamera nv12(L"ZelvoraDev87 NV12 Only", L"Zelvora NV12 Only Camera", L"NV12 640x480@30",
+                                     L"first:500");
+  ASSERT_TRUE(nv12.registered);
+  const WriterRecord record = RecordThroughConverter(L"Zelvora NV12 Only Camera", L"NV12", kDmoWrapperFilter);
+  ASSERT_TRUE(record.exists);
+  const long long samples = record.Number("Video Input 01", "samples");
+  EXPECT_GT(samples, 10) << record.text;
+  EXPECT_EQ(640LL * 480 * 3 / 2 * samples, record.Number("Video Input 01", "bytes")) << record.text;
+  EXPECT_EQ(500, record.Number("Video Input 01", "firstframe")) << record.text;
+  EXPECT_EQ(500 + samples - 1, record.Number("Video Input 01", "lastframe")) << record.text;
+  EXPECT_EQ(1, record.Number("Video Input 01", "inorder")) << record.text;
+  EXPECT_NE(std::string::npos, record.text.find("subtype=I420")) << record.text;
 }
 
 TEST_F(Recording, VideoOnlyRecordingAnswersSFalseForTheTimeLimit) {

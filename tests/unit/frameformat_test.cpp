@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/colorconverter.h"
 #include "capture/frameformat.h"
 #include "media/pixel/colorformat.h"
 #include "media/dshowids.h"
@@ -83,6 +84,32 @@ TEST(FrameFormatOfConnection, RefusesTypesWhoseFramesCannotBeRead) {
     EXPECT_FALSE(FrameFormatOfConnection(refused[i].type, &format)) << "case " << i;
     EXPECT_TRUE(format.colorFormat == 9 && format.width == 9 && format.height == 9) << "case " << i;
   }
+}
+
+// The type the colour converter is asked for before the writer: I420 of the camera's size and
+// frame interval, whichever header the camera's type has and whichever way up it is.
+TEST(I420TypeOfConnection, KeepsSizeAndIntervalAndRefusesSizesWithoutALayout) {
+  Connection nv12(MEDIASUBTYPE_NV12, FORMAT_VideoInfo2, 640, -480);
+  reinterpret_cast<VIDEOINFOHEADER2*>(nv12.block.data())->AvgTimePerFrame = 333333;
+  AM_MEDIA_TYPE type;
+  VIDEOINFOHEADER format;
+  ASSERT_EQ(S_OK, I420TypeOf(nv12.type, &type, &format));
+  EXPECT_TRUE(IsEqualGUID(kMediaSubtypeI420, type.subtype));
+  EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, type.formattype));
+  EXPECT_EQ(reinterpret_cast<BYTE*>(&format), type.pbFormat);
+  EXPECT_EQ(640, format.bmiHeader.biWidth);
+  EXPECT_EQ(480, format.bmiHeader.biHeight);
+  EXPECT_EQ(12, format.bmiHeader.biBitCount);
+  EXPECT_EQ(640u * 480 * 3 / 2, format.bmiHeader.biSizeImage);
+  EXPECT_EQ(format.bmiHeader.biSizeImage, type.lSampleSize);
+  EXPECT_EQ(333333, format.AvgTimePerFrame);
+
+  for (const Connection& bad : {Connection(MEDIASUBTYPE_NV12, FORMAT_VideoInfo, 641, 480),
+                                Connection(MEDIASUBTYPE_NV12, FORMAT_VideoInfo, 640, 0),
+                                Connection(MEDIASUBTYPE_NV12, FORMAT_VideoInfo, 40000, 2),
+                                Connection(MEDIASUBTYPE_NV12, FORMAT_WaveFormatEx, 640, 480)})
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, I420TypeOf(bad.type, &type, &format));
+  EXPECT_EQ(E_POINTER, I420TypeOf(nv12.type, nullptr, &format));
 }
 
 }  // namespace
