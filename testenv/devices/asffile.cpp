@@ -19,6 +19,7 @@ const Guid kSimpleIndexObject = {0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 
 const Guid kFilePropertiesObject = {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kStreamPropertiesObject = {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kHeaderExtensionObject = {0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+const Guid kExtendedStreamPropertiesObject = {0x14E6A5CB, 0xC672, 0x4332, {0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A}};
 const Guid kReserved1 = {0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 const Guid kAudioMedia = {0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
 const Guid kVideoMedia = {0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
@@ -26,7 +27,8 @@ const Guid kNoErrorCorrection = {0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 
 
 // Sizes of the fixed parts.
 const size_t kFilePropertiesSize = 104;
-const size_t kHeaderExtensionSize = 46;
+const size_t kHeaderExtensionSize = 46;         // without its data
+const size_t kExtendedStreamPropertiesSize = 88;  // without names, extension systems, stream object
 const size_t kDataObjectHeader = 50;
 const size_t kPacketHeader = 14;          // error correction (3), parsing information (10), payload flags (1)
 const size_t kPayloadHeader = 17;         // stream, object number, offset, replicated length (8 bytes), length
@@ -102,6 +104,7 @@ int Muxer::AddVideoStream(unsigned number, const VideoFormat& f) {
   U32(b, 0);
   U32(b, 0);
   const int index = AddStream(number, true, std::move(b));
+  if (index >= 0) m_streams[index].frameInterval = f.frameInterval;
   if (index >= 0 && m_indexStream < 0) m_indexStream = index;
   return index;
 }
@@ -148,10 +151,31 @@ std::vector<uint8_t> Muxer::Header() const {
     U32(body, 0);
     body.insert(body.end(), s.typeSpecific.begin(), s.typeSpecific.end());
   }
-  ObjectStart(body, kHeaderExtensionObject, kHeaderExtensionSize);
+  std::vector<uint8_t> extension;
+  for (const Stream& s : m_streams) {
+    if (!s.video) continue;
+    ObjectStart(extension, kExtendedStreamPropertiesObject, kExtendedStreamPropertiesSize);
+    U64(extension, 0);                        // start time
+    U64(extension, playDuration / 10000);     // end time, ms
+    U32(extension, static_cast<uint32_t>(std::min<uint64_t>(bitrate, 0xFFFFFFFFu)));
+    U32(extension, kPrerollMs);               // buffer size (ms)
+    U32(extension, 0);                        // initial buffer fullness
+    U32(extension, 0);                        // alternate bitrate, buffer size and fullness
+    U32(extension, kPrerollMs);
+    U32(extension, 0);
+    U32(extension, s.maxObject);
+    U32(extension, 0x02);                     // seekable
+    U16(extension, s.number);
+    U16(extension, 0);                        // language index
+    U64(extension, s.frameInterval);
+    U16(extension, 0);                        // no stream names
+    U16(extension, 0);                        // no payload extension systems
+  }
+  ObjectStart(body, kHeaderExtensionObject, kHeaderExtensionSize + extension.size());
   PutGuid(body, kReserved1);
   U16(body, 6);
-  U32(body, 0);
+  U32(body, static_cast<uint32_t>(extension.size()));
+  body.insert(body.end(), extension.begin(), extension.end());
 
   std::vector<uint8_t> header;
   ObjectStart(header, kHeaderObject, 30 + body.size());
@@ -259,6 +283,7 @@ bool Muxer::AddSample(int index, int64_t start, int64_t stop, const uint8_t* dat
     NoteKeyFrame(begin + uint64_t(kPrerollMs) * 10000, firstPacket, static_cast<uint32_t>(m_packetCount));
   ++stream.objectNumber;
   ++stream.samples;
+  stream.maxObject = std::max(stream.maxObject, static_cast<uint32_t>(bytes));
   m_dataBytes += bytes;
   m_maxEnd = std::max(m_maxEnd, end);
   return m_ok;

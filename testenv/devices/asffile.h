@@ -3,7 +3,10 @@
 //
 // Plain C++ (no Windows headers): it writes through a Sink, so a native test can use it too.
 // Layout written, in the order the ASF format describes:
-//   Header Object { File Properties, one Stream Properties per stream, Header Extension (empty) }
+//   Header Object { File Properties, one Stream Properties per stream, Header Extension holding
+//                   an Extended Stream Properties object per video stream (its frame interval:
+//                   gstreamer's ASF demuxer, which Wine's readers use, gives uncompressed
+//                   pictures no frame rate without it, and its pipeline then refuses them) }
 //   Data Object   { fixed-size packets: error correction data, payload parsing information with
 //                   multiple payloads, each payload with replicated data (media object size and
 //                   presentation time) and its offset into the media object, so that a sample
@@ -33,6 +36,7 @@ struct VideoFormat {
   uint16_t bitCount = 0;
   uint32_t compression = 0;
   uint32_t imageSize = 0;
+  uint64_t frameInterval = 0;  // 100-ns units; 0 when unknown
 };
 
 // A WAVEFORMATEX without extra bytes.
@@ -76,6 +80,8 @@ class Muxer {
     unsigned number = 0;
     bool video = false;
     std::vector<uint8_t> typeSpecific;
+    uint64_t frameInterval = 0;
+    uint32_t maxObject = 0;
     uint8_t objectNumber = 0;
     uint64_t samples = 0;
   };

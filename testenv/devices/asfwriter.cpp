@@ -296,6 +296,10 @@ int WriterInputPin::AddFileStream(zvasf::Muxer* muxer, unsigned number) {
     format.bitCount = bmi->biBitCount;
     format.compression = bmi->biCompression;
     format.imageSize = bmi->biSizeImage;
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo))
+      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame);
+    else if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2))
+      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame);
     m_fileStream = muxer->AddVideoStream(number, format);
   } else if (m_stream.kind == StreamKind::Audio && mt.pbFormat && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
     const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
