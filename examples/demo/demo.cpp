@@ -19,6 +19,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include <string>
@@ -169,18 +170,106 @@ std::string ReadStart(const std::wstring& path, size_t bytes) {
   return text;
 }
 
-// Sample count of the first input line of a stand-in writer's record whose line holds `kind`.
-long long StandInSamples(const std::string& record, const char* kind) {
-  size_t at = 0;
-  while ((at = record.find("\ninput ", at)) != std::string::npos) {
-    ++at;
-    const size_t end = record.find('\n', at);
-    const std::string line = record.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (line.find(kind) == std::string::npos) continue;
-    const size_t samples = line.find(" samples=");
-    return samples == std::string::npos ? -1 : atoll(line.c_str() + samples + 9);
+// What an ASF file holds, read as the ASF format lays it out: the streams (Stream Properties
+// objects of the header), the length (the File Properties' play duration less the preroll) and
+// the pictures of the first video stream (media objects started in the data packets).
+struct AsfSummary {
+  bool ok = false;
+  int videoStreams = 0, audioStreams = 0;
+  long width = 0, height = 0;
+  long long pictures = 0;
+  double seconds = 0;
+};
+
+unsigned long long LittleEndian(const unsigned char* p, int bytes) {
+  unsigned long long v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+AsfSummary ReadAsfSummary(const std::wstring& path) {
+  static const GUID kHeader = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+  static const GUID kFileProperties = {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+  static const GUID kStreamProperties = {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+  static const GUID kVideo = {0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
+  static const GUID kAudio = {0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
+  AsfSummary summary;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return summary;
+  auto read = [&](std::vector<unsigned char>& buffer, size_t bytes) {
+    buffer.resize(bytes);
+    DWORD got = 0;
+    return bytes <= 0x7FFFFFFF && ReadFile(file, buffer.data(), static_cast<DWORD>(bytes), &got, nullptr) && got == bytes;
+  };
+  std::vector<unsigned char> header;
+  const bool headerRead = read(header, 30) && memcmp(header.data(), &kHeader, 16) == 0 &&
+                          LittleEndian(&header[16], 8) < (1u << 20) &&
+                          read(header, static_cast<size_t>(LittleEndian(&header[16], 8)) - 30 + 50);
+  unsigned videoNumber = 0;
+  unsigned long long packets = 0;
+  size_t packetSize = 0;
+  for (size_t at = 0; headerRead && at + 24 <= header.size() - 50;) {
+    const unsigned char* object = &header[at];
+    const size_t size = static_cast<size_t>(LittleEndian(object + 16, 8));
+    if (size < 24 || at + size > header.size() - 50) break;
+    if (memcmp(object, &kFileProperties, 16) == 0 && size >= 104) {
+      packets = LittleEndian(object + 56, 8);
+      summary.seconds = LittleEndian(object + 64, 8) / 1e7 - LittleEndian(object + 80, 8) / 1e3;
+      packetSize = static_cast<size_t>(LittleEndian(object + 92, 4));
+    } else if (memcmp(object, &kStreamProperties, 16) == 0 && size >= 78) {
+      if (memcmp(object + 24, &kVideo, 16) == 0 && ++summary.videoStreams == 1 && size >= 86) {
+        videoNumber = object[72] & 0x7F;
+        summary.width = static_cast<long>(LittleEndian(object + 78, 4));
+        summary.height = static_cast<long>(LittleEndian(object + 82, 4));
+      }
+      if (memcmp(object + 24, &kAudio, 16) == 0) ++summary.audioStreams;
+    }
+    at += size;
   }
-  return -1;
+  // The packets: error correction data, payload parsing information, one or more payloads.
+  std::vector<unsigned char> packet;
+  bool ok = headerRead && packetSize > 16 && packetSize < (1u << 20);
+  for (unsigned long long n = 0; ok && n < packets; ++n) {
+    if (!read(packet, packetSize)) break;
+    size_t p = 0;
+    auto field = [&](int type) -> unsigned long long {
+      static const int bytes[4] = {0, 1, 2, 4};
+      if (p + bytes[type] > packetSize) return ok = false, 0;
+      p += bytes[type];
+      return LittleEndian(&packet[p - bytes[type]], bytes[type]);
+    };
+    if (packet[0] & 0x80) p = 1 + (packet[0] & 0x0F);
+    const unsigned flags = packet[p], properties = packet[p + 1];
+    p += 2;
+    field((flags >> 5) & 3);  // packet length
+    field((flags >> 1) & 3);  // sequence
+    const size_t padding = static_cast<size_t>(field((flags >> 3) & 3));
+    p += 6;  // send time, duration
+    unsigned payloads = 1, lengthType = 0;
+    if (flags & 1) {
+      payloads = packet[p] & 0x3F;
+      lengthType = packet[p++] >> 6;
+    }
+    for (unsigned i = 0; ok && i < payloads && p < packetSize; ++i) {
+      const unsigned stream = packet[p++] & 0x7F;
+      field((properties >> 4) & 3);  // media object number
+      const unsigned long long offset = field((properties >> 2) & 3);
+      const size_t replicated = static_cast<size_t>(field(properties & 3));
+      p += replicated == 1 ? 1 : replicated;
+      const size_t length = flags & 1 ? static_cast<size_t>(field(lengthType))
+                                      : (packetSize > p + padding ? packetSize - p - padding : 0);
+      if (p + length > packetSize) break;
+      if (stream == videoNumber) {
+        if (replicated != 1) summary.pictures += offset == 0 ? 1 : 0;
+        else  // compressed payload: whole objects, each after a byte of its length
+          for (size_t q = p; q < p + length; q += 1 + packet[q]) ++summary.pictures;
+      }
+      p += length;
+    }
+  }
+  CloseHandle(file);
+  summary.ok = headerRead && (summary.videoStreams + summary.audioStreams) > 0;
+  return summary;
 }
 
 // A 24-bit BMP of a bottom-up BGR picture with rows of width * 3 bytes.
@@ -331,25 +420,37 @@ struct Demo {
     Pump(500);  // the preview runs on
     const bool previewRuns = g_cameraFrames - start > frames;
     const long long size = FileSize(path);
-    const std::string record = ReadStart(path, 4096);
-    const bool standIn = record.compare(0, 19, "ZELVORA-ASF-STANDIN") == 0;
+    const std::string indent(37, ' ');
     std::string detail = Format("%s, %lld bytes, %s sound, preview %s during it (%ld frames), StopCapture 0x%08lx",
                                 Narrow(path).c_str(), size, withSound ? "with" : "without",
                                 frames > 0 ? "ran" : "stopped", frames, static_cast<unsigned long>(stopped));
     bool ok = SUCCEEDED(hr) && stopped == S_OK && size > 0 && previewRuns;
-    if (standIn) {
-      const long long video = StandInSamples(record, "pin=\"Video");
-      const long long audio = StandInSamples(record, "pin=\"Audio");
-      detail += Format("\n%sthe test platform's stand-in writer made it: a text record, not an ASF file;"
-                       "\n%sit received %lld video and %lld audio samples",
-                       std::string(37, ' ').c_str(), std::string(37, ' ').c_str(), video, audio);
-      ok = ok && video > 0 && (!withSound || audio > 0);
+    // What the file holds. On Windows the writer encodes Windows Media Video and Audio; the test
+    // platform's stand-in writer stores the streams uncompressed in the same container.
+    const AsfSummary asf = ReadAsfSummary(path);
+    if (size > 0) {
+      detail += asf.ok ? Format("\n%sholds %d video stream(s) of %ldx%ld with %lld pictures, %d audio stream(s), %.1f s",
+                                indent.c_str(), asf.videoStreams, asf.width, asf.height, asf.pictures,
+                                asf.audioStreams, asf.seconds)
+                       : Format("\n%snot an ASF file", indent.c_str());
+      ok = ok && asf.ok && asf.pictures > 0 && (!withSound || asf.audioStreams > 0);
     }
+    // Played back through the component for a second.
+    if (asf.ok && player && player->OpenPlayFile(U(path)) == S_OK) {
+      player->SetCallBackRender(&g_playCallback);
+      const HRESULT played = player->StartPaly();
+      Pump(1000);
+      player->StopPlay();
+      player->ReleasePlayFile();
+      detail += Format("\n%splayed back for 1 s: StartPaly 0x%08lx, %ld pictures at the callback", indent.c_str(),
+                       static_cast<unsigned long>(played), static_cast<long>(g_playFrames));
+    } else if (asf.ok) {
+      detail += Format("\n%sthe player does not open it", indent.c_str());
+    }
+    InterlockedExchange(&g_playFrames, 0);  // the playback step counts its own
     Record("record", hr, ok, detail);
   }
 
-  // ICameraMode: the cameras with their ids, the modes of the first one that offers MJPG at
-  // 1280x720, and a load at that mode.
   void CameraModes() {
     ICameraMode* modes = nullptr;
     HRESULT hr = camera->QueryInterface(IID_ICameraMode, reinterpret_cast<void**>(&modes));

@@ -89,6 +89,31 @@ HRESULT ReadText(IWMStreamConfig* config, bool connection, std::wstring* out) {
   return S_OK;
 }
 
+// The ASF file goes through the muxer's sink to a file handle.
+class HandleSink final : public zvasf::Sink {
+ public:
+  explicit HandleSink(HANDLE file) : m_file(file) {}
+  bool Write(const void* data, size_t bytes) override {
+    const BYTE* at = static_cast<const BYTE*>(data);
+    while (bytes) {
+      const DWORD chunk = bytes > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes);
+      DWORD written = 0;
+      if (!WriteFile(m_file, at, chunk, &written, nullptr) || written != chunk) return false;
+      at += chunk;
+      bytes -= chunk;
+    }
+    return true;
+  }
+  bool SeekTo(uint64_t offset) override {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(m_file, to, nullptr, FILE_BEGIN) != FALSE;
+  }
+
+ private:
+  HANDLE m_file;
+};
+
 std::vector<ProfileStream> DefaultStreams() {
   // Before configuration: one video and one audio input, video first (the order in which hosts
   // connect them, and the order of a profile built video stream first).
@@ -111,6 +136,14 @@ std::vector<ProfileStream> DefaultStreams() {
 }
 
 }  // namespace
+
+std::wstring RecordPath(const std::wstring& file) {
+  std::wstring record = file + L".record.txt";
+  // A file name of up to MAX_PATH - 1 units is taken; the longer record name then needs the
+  // long-path form, which only an absolute path with a drive letter can have.
+  if (record.size() >= MAX_PATH && file.size() > 3 && file[1] == L':' && file[2] == L'\\') record = L"\\\\?\\" + record;
+  return record;
+}
 
 HRESULT ReadProfileStreams(IWMProfile* profile, std::vector<ProfileStream>* streams) {
   DWORD count = 0;
@@ -207,14 +240,15 @@ STDMETHODIMP WriterInputPin::Receive(IMediaSample* sample) {
   bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
   if (timed && sample->GetTime(&start, &stop) == VFW_S_NO_STOP_TIME) stop = start;
   LONG length = sample->GetActualDataLength();
+  BYTE* data = nullptr;
+  if (FAILED(sample->GetPointer(&data))) data = nullptr;
   // The frame number of uncompressed pictures (read before taking the lock: it takes a while).
   bool decoded = false;
   unsigned frame = 0;
   const AM_MEDIA_TYPE& mt = m_mt.Get();
   if (m_stream.kind == StreamKind::Video) {
     const BITMAPINFOHEADER* bmi = BitmapOf(mt);
-    BYTE* data = nullptr;
-    if (bmi && SUCCEEDED(sample->GetPointer(&data)) && length > 0) {
+    if (bmi && data && length > 0) {
       zvpattern::Layout layout;
       bool known = true;
       if (IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24)) layout = zvpattern::Layout::RGB24;
@@ -228,21 +262,57 @@ STDMETHODIMP WriterInputPin::Receive(IMediaSample* sample) {
       }
     }
   }
-  AutoLock lock(m_statsLock);
-  ++m_samples;
-  if (length > 0) m_bytes += static_cast<ULONG>(length);
-  if (timed) {
-    if (!m_haveTimes) m_first = start;
-    m_last = start;
-    m_haveTimes = true;
+  {
+    AutoLock lock(m_statsLock);
+    ++m_samples;
+    if (length > 0) m_bytes += static_cast<ULONG>(length);
+    if (timed) {
+      if (!m_haveTimes) m_first = start;
+      m_last = start;
+      m_haveTimes = true;
+    } else {
+      start = stop = m_haveTimes ? m_last : 0;  // an untimed sample goes with the one before
+    }
+    if (decoded) {
+      if (!m_haveFrame) m_firstFrame = frame;
+      else if (frame <= m_lastFrame) m_inOrder = false;
+      m_lastFrame = frame;
+      m_haveFrame = true;
+    }
   }
-  if (decoded) {
-    if (!m_haveFrame) m_firstFrame = frame;
-    else if (frame <= m_lastFrame) m_inOrder = false;
-    m_lastFrame = frame;
-    m_haveFrame = true;
-  }
+  if (m_fileStream >= 0 && (data || length <= 0)) m_writer->WriteSample(m_fileStream, start, stop, data, length);
   return S_OK;
+}
+
+int WriterInputPin::AddFileStream(zvasf::Muxer* muxer, unsigned number) {
+  const AM_MEDIA_TYPE& mt = m_mt.Get();
+  m_fileStream = -1;
+  if (m_stream.kind == StreamKind::Video) {
+    const BITMAPINFOHEADER* bmi = BitmapOf(mt);
+    if (!bmi) return -1;
+    zvasf::VideoFormat format;
+    format.width = bmi->biWidth;
+    format.height = bmi->biHeight;
+    format.bitCount = bmi->biBitCount;
+    format.compression = bmi->biCompression;
+    format.imageSize = bmi->biSizeImage;
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo))
+      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame);
+    else if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2))
+      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame);
+    m_fileStream = muxer->AddVideoStream(number, format);
+  } else if (m_stream.kind == StreamKind::Audio && mt.pbFormat && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
+    const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+    zvasf::AudioFormat format;
+    format.formatTag = wfx->wFormatTag;
+    format.channels = wfx->nChannels;
+    format.samplesPerSec = wfx->nSamplesPerSec;
+    format.avgBytesPerSec = wfx->nAvgBytesPerSec;
+    format.blockAlign = wfx->nBlockAlign;
+    format.bitsPerSample = wfx->wBitsPerSample;
+    m_fileStream = muxer->AddAudioStream(number, format);
+  }
+  return m_fileStream;
 }
 
 STDMETHODIMP WriterInputPin::EndOfStream() {
@@ -284,9 +354,7 @@ std::string WriterInputPin::RecordLine(int index) {
 AsfWriter::AsfWriter() : BaseFilter(CLSID_WMAsfWriter, AM_FILTER_MISC_FLAGS_IS_RENDERER) {}
 
 AsfWriter::~AsfWriter() {
-  if (m_file != INVALID_HANDLE_VALUE) {  // released while running: keep what was received
-    WriteRecord();
-  }
+  CloseFiles();  // released while running: keep what was received
 }
 
 HRESULT AsfWriter::Create(IUnknown* outer, REFIID riid, void** ppv) {
@@ -422,13 +490,74 @@ HRESULT AsfWriter::OnStopToPause() {
   // neither stop nor release the graph, stays consistent.
   if (!AllInputsConnected()) return S_OK;
   if (m_fileName.empty()) return E_INVALIDARG;
+  m_completeSent = false;
+  for (auto& pin : m_pins) pin->ResetStats();
+  return OpenFiles();
+}
+
+HRESULT AsfWriter::OpenFiles() {
+  CloseFiles();
   HANDLE file = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  HANDLE record = CreateFileW(RecordPath(m_fileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (record == INVALID_HANDLE_VALUE) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    CloseHandle(file);
+    DeleteFileW(m_fileName.c_str());
+    return hr;
+  }
   m_file = file;
-  m_completeSent = false;
-  for (auto& pin : m_pins) pin->ResetStats();
+  m_record = record;
+  // One stream per input, numbered as the profile numbers it (the first free number when the
+  // profile's is out of range or taken).
+  std::unique_ptr<zvasf::Muxer> muxer(new (std::nothrow) zvasf::Muxer());
+  std::unique_ptr<zvasf::Sink> sink(new (std::nothrow) HandleSink(file));
+  if (!muxer || !sink) return E_OUTOFMEMORY;
+  bool used[128] = {};
+  for (auto& pin : m_pins) {
+    unsigned number = pin->Stream().number;
+    if (number < 1 || number > 127 || used[number]) {
+      number = 1;
+      while (number < 127 && used[number]) ++number;
+    }
+    if (pin->AddFileStream(muxer.get(), number) >= 0) used[number] = true;
+  }
+  GUID id = GUID_NULL;
+  CoCreateGuid(&id);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t created = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  AutoLock lock(m_fileLock);
+  // A file of no stream (only inputs of other kinds) holds its header alone.
+  muxer->Begin(sink.get(), reinterpret_cast<const uint8_t*>(&id), created, m_index != FALSE);
+  m_sink = std::move(sink);
+  m_muxer = std::move(muxer);
   return S_OK;
+}
+
+void AsfWriter::WriteSample(int stream, REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length) {
+  AutoLock lock(m_fileLock);
+  if (m_muxer) m_muxer->AddSample(stream, start, stop, data, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+void AsfWriter::CloseFiles() {
+  {
+    AutoLock lock(m_fileLock);
+    if (m_muxer) m_muxer->Finish(nullptr);
+    m_muxer.reset();
+    m_sink.reset();
+  }
+  if (m_file != INVALID_HANDLE_VALUE) {
+    CloseHandle(m_file);
+    m_file = INVALID_HANDLE_VALUE;
+  }
+  if (m_record != INVALID_HANDLE_VALUE) {
+    WriteRecord();
+    CloseHandle(m_record);
+    m_record = INVALID_HANDLE_VALUE;
+  }
 }
 
 HRESULT AsfWriter::OnRun() {
@@ -440,9 +569,7 @@ HRESULT AsfWriter::OnRun() {
   return VFW_E_NOT_CONNECTED;
 }
 
-void AsfWriter::OnStopped() {
-  if (m_file != INVALID_HANDLE_VALUE) WriteRecord();
-}
+void AsfWriter::OnStopped() { CloseFiles(); }
 
 void AsfWriter::WriteRecord() {
   std::string text = "ZELVORA-ASF-STANDIN 1\n";
@@ -459,11 +586,7 @@ void AsfWriter::WriteRecord() {
   for (size_t i = 0; i < m_pins.size(); ++i) text += m_pins[i]->RecordLine(static_cast<int>(i));
   text += "end\n";
   DWORD written = 0;
-  SetFilePointer(m_file, 0, nullptr, FILE_BEGIN);
-  WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  SetEndOfFile(m_file);
-  CloseHandle(m_file);
-  m_file = INVALID_HANDLE_VALUE;
+  WriteFile(m_record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void AsfWriter::InputEnded() {

@@ -1,6 +1,7 @@
 #pragma once
-// Stand-in for the platform's WM ASF Writer: takes what reaches its inputs and writes a text
-// record of the profile and of the samples received (format in testdevices.h).
+// Stand-in for the platform's WM ASF Writer: writes what reaches its inputs, uncompressed, into
+// an ASF file (asffile.h), and beside it a text record of the profile and of the samples
+// received (format in testdevices.h).
 #include <windows.h>
 #include <strmif.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "asffile.h"
 #include "asfwriter_iface.h"
 #include "base.h"
 
@@ -40,6 +42,10 @@ class WriterInputPin final : public InputPin {
   std::string RecordLine(int index);
   bool AtEndOfStream();
   const ProfileStream& Stream() const { return m_stream; }
+  // The stream of the ASF file that this input's samples go to (-1: none).
+  // Adds this input's stream to the file as the connected type has it; -1 when the muxer
+  // takes no such stream.
+  int AddFileStream(zvasf::Muxer* muxer, unsigned number);
 
  private:
   AsfWriter* m_writer;
@@ -53,6 +59,7 @@ class WriterInputPin final : public InputPin {
   unsigned m_firstFrame = 0, m_lastFrame = 0;
   bool m_inOrder = true;
   bool m_eos = false;
+  int m_fileStream = -1;
 };
 
 class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfigAsfWriter {
@@ -80,6 +87,8 @@ class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfi
 
   // Called by an input at its end of stream while running.
   void InputEnded();
+  // Called by an input for each sample while the file is open.
+  void WriteSample(int stream, REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
 
  protected:
   void* FindInterface(REFIID riid) override;
@@ -91,6 +100,8 @@ class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfi
   AsfWriter();
   ~AsfWriter() override;
   HRESULT BuildPins(const std::vector<ProfileStream>& streams);
+  HRESULT OpenFiles();
+  void CloseFiles();
   void WriteRecord();
   bool AllInputsConnected();
 
@@ -101,9 +112,17 @@ class AsfWriter final : public BaseFilter, public IFileSinkFilter, public IConfi
   bool m_configured = false;
   BOOL m_index = TRUE;
   std::wstring m_fileName;
-  HANDLE m_file = INVALID_HANDLE_VALUE;
+  HANDLE m_file = INVALID_HANDLE_VALUE;    // the ASF file
+  HANDLE m_record = INVALID_HANDLE_VALUE;  // the text record beside it
+  // The muxer, used from the inputs' streaming threads and from Stop: under its own lock.
+  CriticalSection m_fileLock;
+  std::unique_ptr<zvasf::Sink> m_sink;
+  std::unique_ptr<zvasf::Muxer> m_muxer;
   bool m_completeSent = false;
 };
+
+// The text record's name: the file's name with ".record.txt" appended.
+std::wstring RecordPath(const std::wstring& file);
 
 // Reads the streams of a Windows Media profile.
 HRESULT ReadProfileStreams(IWMProfile* profile, std::vector<ProfileStream>* streams);

@@ -231,9 +231,19 @@ HRESULT WINAPI ZvdUnregisterDevice(ULONG kind, LPCWSTR instanceName);
 // VFW_E_NOT_CONNECTED and, because Wine's graph manager drops that result, it also posts
 // EC_ERRORABORT (param1 VFW_E_NOT_CONNECTED); no file is written.
 //
-// ---- The stand-in writer's output file ----------------------------------------------------
-// The file named by IFileSinkFilter::SetFileName is a UTF-8 text record (not an ASF file),
-// created when the graph pauses and written in full when it stops:
+// ---- The stand-in writer's output files ---------------------------------------------------
+// The file named by IFileSinkFilter::SetFileName is an ASF file (asffile.h) holding the inputs'
+// streams uncompressed: video as connected (RGB24 bottom-up with biCompression 0, YUY2, I420, ...,
+// BITMAPINFOHEADER in the Video Media type data, the frame interval in an Extended Stream
+// Properties object), audio as PCM (WAVEFORMATEX), stream numbers as the profile gives them,
+// every sample a media object at its start time in ms plus a preroll of 3000 ms, packets of
+// 8192 bytes, a simple index of the first video stream (one entry per second; none after
+// SetIndexMode(FALSE)). It is created when the graph pauses, written as samples arrive and
+// finished (header sizes, counts, durations) when the graph stops. Readers: ffprobe/ffmpeg and
+// Wine's WM ASF Reader and synchronous reader read it; both take uncompressed RGB rows in ASF as
+// top-down, so an RGB24 recording shows upside down there (YUY2 and I420 do not).
+// Beside it, "<file>.record.txt" ("\\?\" form past MAX_PATH) is a UTF-8 text record of what the
+// inputs received, created with the file and written in full when the graph stops:
 //   ZELVORA-ASF-STANDIN 1
 //   profile default|configured
 //   streams N

@@ -6,6 +6,7 @@
 #include <dvdmedia.h>
 #include <wmsdkidl.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -158,6 +159,7 @@ std::wstring TempFile(const wchar_t* name) {
   GetTempPathW(MAX_PATH, dir);
   std::wstring path = std::wstring(dir) + name;
   DeleteFileW(path.c_str());
+  DeleteFileW((path + L".record.txt").c_str());
   return path;
 }
 
@@ -178,9 +180,10 @@ struct Record {
   }
 };
 
+// The record lies beside the file the writer was given.
 Record ReadRecord(const std::wstring& path) {
   Record record;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW((path + L".record.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return record;
   char buffer[8192];
   DWORD read = 0;
@@ -190,6 +193,44 @@ Record ReadRecord(const std::wstring& path) {
   std::string line;
   while (std::getline(text, line)) record.lines.push_back(line);
   return record;
+}
+
+// The ASF file's frame: the header's sizes and counts were rewritten at the end, the packets fill
+// the data object, and the simple index follows it. Returns the number of data packets.
+uint64_t CheckAsfFrame(const std::wstring& path) {
+  static const GUID header = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+  static const GUID properties = {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+  static const GUID data = {0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+  static const GUID index = {0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}};
+  // (MinGW's std::ifstream of a wide name reads in text mode: it stops at the first 0x1A.)
+  std::vector<char> bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER size = {};
+  DWORD read = 0;
+  if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && size.QuadPart < (1LL << 30)) {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    if (!bytes.empty() && !ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) bytes.clear();
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  auto at = [&](uint64_t offset, const GUID& guid) {
+    return offset + 16 <= bytes.size() && memcmp(&bytes[offset], &guid, 16) == 0;
+  };
+  auto u64 = [&](uint64_t offset) {
+    uint64_t v = 0;
+    if (offset + 8 <= bytes.size()) memcpy(&v, &bytes[offset], 8);
+    return v;
+  };
+  EXPECT_TRUE(at(0, header));
+  EXPECT_TRUE(at(30, properties));
+  EXPECT_EQ(bytes.size(), u64(30 + 40)) << "file size";
+  const uint64_t packets = u64(30 + 56);
+  EXPECT_GT(u64(30 + 64), u64(30 + 80) * 10000) << "play duration past the preroll";
+  const uint64_t dataAt = u64(16);
+  EXPECT_TRUE(at(dataAt, data));
+  EXPECT_EQ(packets, u64(dataAt + 40));
+  EXPECT_EQ(50 + packets * 8192, u64(dataAt + 16)) << "data object size";
+  EXPECT_TRUE(at(dataAt + u64(dataAt + 16), index));
+  return packets;
 }
 
 TEST(AsfWriterStandIn, InputsFollowTheProfileAndTheFileSinkChecksItsArguments) {
@@ -346,7 +387,10 @@ TEST(AsfWriterStandIn, RecordsStreamsAndSamplesOfCameraAndMicrophone) {
   EXPECT_NE("0", Record::Value(audio, "samples"));
   EXPECT_EQ("0", Record::Value(audio, "first"));
   EXPECT_EQ("end", record.lines.back());
+  // The pictures, fragmented into packets of 8192 bytes, and the audio buffers.
+  EXPECT_GE(CheckAsfFrame(path), 640ULL * 480 * 3 / 2 * stats.samplesDelivered / 8192);
   DeleteFileW(path.c_str());
+  DeleteFileW((path + L".record.txt").c_str());
 }
 
 // The filter on the other side of a connected pin.
@@ -411,6 +455,7 @@ TEST(AsfWriterStandIn, RecordsAnMjpgCameraThroughTheDecompressorThatIntelligentC
   EXPECT_EQ(std::to_string(500 + samples - 1), Record::Value(video, "lastframe")) << "every frame decoded";
   EXPECT_EQ("1", Record::Value(video, "inorder"));
   DeleteFileW(path.c_str());
+  DeleteFileW((path + L".record.txt").c_str());
 }
 
 }  // namespace
