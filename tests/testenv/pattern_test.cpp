@@ -175,7 +175,7 @@ int MeanLevel(const zvpattern::Sampler& s, int x0, int y0, int x1, int y1) {
 TEST(FramePattern, BrightnessShiftsEveryLayoutAndNumberAndOrientationStillRead) {
   const int w = 320, h = 240;
   for (Layout layout : {Layout::RGB24, Layout::YUY2, Layout::I420, Layout::NV12}) {
-    for (int b : {-64, -1, 64}) {
+    for (int b = -64; b <= 64; ++b) {
       SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << " brightness " << b);
       zvpattern::Renderer renderer;
       renderer.SetBrightness(b);  // kept across Configure
