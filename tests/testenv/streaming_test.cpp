@@ -388,6 +388,58 @@ TEST(CameraStreaming, MjpgFramesAreJpegPicturesWithOrWithoutTablesAndPadding) {
   }
 }
 
+TEST(CameraStreaming, BrightnessIsInTheDeliveredFramesOfRgbYuvAndMjpg) {
+  // b is added to every colour value before the layout or the JPEG: the black bar reads b when
+  // b > 0, the white bar 255 + b when b < 0, and the numbers still read at both ends.
+  struct Case {
+    const wchar_t* camera;
+    int capability;
+    GUID subtype;
+  } cases[] = {{ZVD_CAMERA_MAIN, 0, MEDIASUBTYPE_RGB24}, {ZVD_CAMERA_MAIN, 1, MEDIASUBTYPE_YUY2},
+               {ZVD_CAMERA_MJPG, 2, MEDIASUBTYPE_MJPG}};
+  for (const Case& c : cases) {
+    ComPtr<IBaseFilter> camera = BindCamera(c.camera);
+    VideoFormat format;
+    ApplyCapability(camera.Get(), c.capability, &format);
+    const int w = format.width, h = format.height;
+    ComPtr<IAMVideoProcAmp> procAmp;
+    ASSERT_EQ(S_OK, camera.As(&procAmp));
+    for (LONG b : {64L, -64L}) {
+      SCOPED_TRACE(testing::Message() << "capability " << c.capability << " brightness " << b);
+      ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Brightness, b, VideoProcAmp_Flags_Manual));
+      SampleCollector collector;
+      collector.KeepAll(true);
+      std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), c.subtype, &collector, 2);
+      ASSERT_GE(samples.size(), 2u);
+      // The last frame as bottom-up BGR: decoded JPEG, or the frame in its own layout.
+      std::vector<uint8_t> bgr;
+      if (IsEqualGUID(c.subtype, MEDIASUBTYPE_MJPG)) {
+        jpegtest::Picture picture = jpegtest::Decode(samples[1].data.data(), samples[1].data.size());
+        ASSERT_EQ(w, picture.width);
+        bgr.assign(static_cast<size_t>(zvpattern::RgbRowStride(w)) * h, 0);
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < 3 * w; ++x)
+            bgr[(h - 1 - y) * zvpattern::RgbRowStride(w) + x] = picture.rgb[(y * w + x / 3) * 3 + 2 - x % 3];
+      } else {
+        bgr = zvpattern::ToBgrBottomUp(LayoutOf(c.subtype), samples[1].data.data(), samples[1].data.size(), w, h);
+      }
+      zvpattern::Decoded decoded = zvpattern::DecodeBgrBottomUp(bgr.data(), bgr.size(), w, h);
+      EXPECT_TRUE(decoded.Upright());
+      EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(decoded.frameNumber));
+      long black = 0, white = 0, n = 0;
+      zvpattern::Sampler s(zvpattern::Layout::RGB24, bgr.data(), bgr.size(), w, h);
+      for (int y = h / 4; y < h / 2 - 4; ++y)
+        for (int x = 4; x < w / 16 - 4; ++x, ++n) {
+          zvpattern::Rgb k = s.At(7 * w / 8 + x, y), o = s.At(w / 16 + x, y);
+          black += k.r + k.g + k.b;
+          white += o.r + o.g + o.b;
+        }
+      EXPECT_NEAR(b > 0 ? b : 0, black / (3 * n), 3);
+      EXPECT_NEAR(b < 0 ? 255 + b : 255, white / (3 * n), 3);
+    }
+  }
+}
+
 TEST(CameraStreaming, MjpgReachesAnRgb24SinkThroughTheMjpegDecompressorAsThePatternBottomUp) {
   // Rendering MJPG to a grabber that takes RGB24 gets the stand-in decompressor in between, for
   // frames with their Huffman tables and for padded ones without (the standard tables then).
