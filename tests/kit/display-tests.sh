@@ -105,6 +105,13 @@ if [ -s "$report" ]; then
   check command 105
   pages=$(check close-frame); echo "$pages"
   case "$pages" in *"Zelvora Virtual Microphone"*) ;; *) echo "the microphone's page was not shown"; failed=1 ;; esac
+  echo "-- camera controls (B, Shift+Z: one step up; zoom is at its minimum already)"
+  check command 107; sleep 1
+  title=$(check title); echo "$title"
+  case "$title" in *" - brightness 1 (-64..64)") ;; *) echo "brightness not stepped"; failed=1 ;; esac
+  check command 112; sleep 1
+  title=$(check title); echo "$title"
+  case "$title" in *" - zoom 100 (100..400)") ;; *) echo "zoom not kept at its minimum"; failed=1 ;; esac
   echo "-- record (R, R)"
   check command 102; sleep 2; check command 102
   if wait_file "$out/recording-001.wmv"; then
