@@ -117,6 +117,7 @@ bool ParseCameraFormats(const std::wstring& text, std::vector<VideoCapability>* 
 
 bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
   bool preview = false, vbi = false, videoPort = false, topDown = false, noDht = false, padded = false;
+  bool noControls = false;
   long previewWidth = 0, previewHeight = 0, first = 0;
   for (const std::wstring& word : Split(text, L' ')) {
     if (EqualsNoCase(word, L"preview")) preview = true;
@@ -125,6 +126,7 @@ bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
     else if (EqualsNoCase(word, L"topdown")) topDown = true;
     else if (EqualsNoCase(word, L"nodht")) noDht = true;
     else if (EqualsNoCase(word, L"jpegpad")) padded = true;
+    else if (EqualsNoCase(word, L"nocontrols")) noControls = true;
     else if (word.size() > 6 && EqualsNoCase(word.substr(0, 6), L"first:")) {
       if (!ParseNumber(word.substr(6), 0, 65535, &first)) return false;
     } else if (word.size() > 8 && EqualsNoCase(word.substr(0, 8), L"preview:")) {
@@ -148,6 +150,7 @@ bool ParseCameraPins(const std::wstring& text, CameraConfig* config) {
   config->firstFrame = static_cast<ULONG>(first);
   config->jpegHuffmanTables = !noDht;
   config->jpegPadded = padded;
+  config->controls = !noControls;
   return true;
 }
 

@@ -44,6 +44,8 @@ struct CameraConfig {
   ULONG firstFrame = 0;
   bool jpegHuffmanTables = true;
   bool jpegPadded = false;
+  // IAMVideoProcAmp and IAMCameraControl on the filter ("nocontrols" turns them off).
+  bool controls = true;
 };
 
 struct MicrophoneConfig {

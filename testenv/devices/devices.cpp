@@ -115,11 +115,13 @@ HRESULT PinCategorySupport(REFGUID set, DWORD id, DWORD* support) {
 // VideoPin
 // ============================================================================================
 VideoPin::VideoPin(DeviceFilter* filter, const wchar_t* name, const GUID& category,
-                   const std::vector<VideoCapability>* caps, VideoPin* follow, const CameraConfig& config)
+                   const std::vector<VideoCapability>* caps, VideoPin* follow, const CameraConfig& config,
+                   CameraControls* controls)
     : StreamPin(filter, name),
       m_category(category),
       m_caps(caps),
       m_follow(follow),
+      m_controls(controls),
       m_jpegHuffmanTables(config.jpegHuffmanTables),
       m_jpegPadded(config.jpegPadded) {
   SetFirstFrameNumber(config.firstFrame);
@@ -303,12 +305,16 @@ HRESULT VideoPin::FillSample(IMediaSample* sample, ULONG frameNumber, ULONGLONG,
   HRESULT hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
   LONG capacity = sample->GetSize();
+  // The brightness control acts on the picture before it is laid out or coded.
+  const int brightness = m_controls ? static_cast<int>(m_controls->Brightness()) : 0;
   if (m_pattern && capacity >= m_frameBytes) {
+    m_renderer.SetBrightness(brightness);
     m_renderer.Render(frameNumber, data, static_cast<size_t>(capacity));
     *bytes = m_frameBytes;
     return S_OK;
   }
   if (m_jpegFrames) {
+    m_jpeg.SetBrightness(brightness);
     size_t length = m_jpeg.Render(frameNumber, data, static_cast<size_t>(capacity));
     if (length) {
       // As a camera that sends whole buffers: the JPEG, then zeros up to the announced size.
@@ -783,6 +789,12 @@ STDMETHODIMP DeviceFilter::GetLastSetFormat(AM_MEDIA_TYPE** format, HRESULT* res
   return CopyOut(last, format);
 }
 
+STDMETHODIMP DeviceFilter::GetControlSetCount(ULONG* count) {
+  if (!count) return E_POINTER;
+  *count = ControlSetCalls();
+  return S_OK;
+}
+
 STDMETHODIMP DeviceFilter::GetMixerInputCount(ULONG* count) {
   if (!count) return E_POINTER;
   AutoLock lock(m_lock);
@@ -801,7 +813,17 @@ STDMETHODIMP DeviceFilter::GetMixerInput(ULONG index, ZvdMixerInput* input) {
 // ============================================================================================
 // CameraFilter
 // ============================================================================================
-CameraFilter::CameraFilter() : DeviceFilter(CLSID_ZelvoraVirtualCamera, ZVD_KIND_CAMERA, ZVD_CAMERA_MAIN) {}
+CameraFilter::CameraFilter()
+    : DeviceFilter(CLSID_ZelvoraVirtualCamera, ZVD_KIND_CAMERA, ZVD_CAMERA_MAIN),
+      m_controls(static_cast<IBaseFilter*>(this)) {}
+
+void* CameraFilter::FindInterface(REFIID riid) {
+  if (IsEqualIID(riid, IID_IAMVideoProcAmp))
+    return m_controlsOffered ? static_cast<IAMVideoProcAmp*>(m_controls.VideoProcAmp()) : nullptr;
+  if (IsEqualIID(riid, IID_IAMCameraControl))
+    return m_controlsOffered ? static_cast<IAMCameraControl*>(m_controls.CameraControl()) : nullptr;
+  return DeviceFilter::FindInterface(riid);
+}
 
 HRESULT CameraFilter::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -838,7 +860,8 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
   if (!stored) return E_OUTOFMEMORY;
   std::vector<std::unique_ptr<BasePin>> pins;
   std::unique_ptr<VideoPin> capture(
-      new (std::nothrow) VideoPin(this, L"Capture", PIN_CATEGORY_CAPTURE, &stored->formats, nullptr, *stored));
+      new (std::nothrow)
+          VideoPin(this, L"Capture", PIN_CATEGORY_CAPTURE, &stored->formats, nullptr, *stored, &m_controls));
   if (!capture) return E_OUTOFMEMORY;
   VideoPin* capturePin = capture.get();
   pins.push_back(std::move(capture));
@@ -848,7 +871,8 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
     const std::vector<VideoCapability>* previewCaps =
         stored->previewFormats.empty() ? &stored->formats : &stored->previewFormats;
     std::unique_ptr<VideoPin> preview(
-        new (std::nothrow) VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, previewCaps, capturePin, *stored));
+        new (std::nothrow)
+            VideoPin(this, L"Preview", PIN_CATEGORY_PREVIEW, previewCaps, capturePin, *stored, &m_controls));
     if (!preview) return E_OUTOFMEMORY;
     previewPin = preview.get();
     pins.push_back(std::move(preview));
@@ -872,6 +896,7 @@ HRESULT CameraFilter::Apply(const CameraConfig& config) {
     m_streamPins.push_back(previewPin);
     m_categories.push_back(std::make_pair(PIN_CATEGORY_PREVIEW, static_cast<StreamPin*>(previewPin)));
   }
+  m_controlsOffered = stored->controls;
   if (m_config) m_oldConfigs.push_back(std::move(m_config));
   m_config = std::move(stored);
   return S_OK;

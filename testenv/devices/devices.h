@@ -4,11 +4,13 @@
 #include <ocidl.h>
 #include <strmif.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base.h"
+#include "cameracontrols.h"
 #include "devconfig.h"
 #include "framepattern.h"
 #include "jpegwriter.h"
@@ -27,9 +29,10 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
  public:
   // `follow`: the capture pin whose format a preview pin uses until it gets its own. A scaling
   // preview pin has a list of its own whose entries match the capture pin's one for one.
-  // `config` gives the frame options (first frame number, JPEG details).
+  // `config` gives the frame options (first frame number, JPEG details); `controls` the
+  // brightness of the pictures (the camera's, which outlives its pins).
   VideoPin(DeviceFilter* filter, const wchar_t* name, const GUID& category, const std::vector<VideoCapability>* caps,
-           VideoPin* follow, const CameraConfig& config);
+           VideoPin* follow, const CameraConfig& config, CameraControls* controls);
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return StreamPin::QueryInterface(riid, ppv); }
   STDMETHODIMP_(ULONG) AddRef() override { return StreamPin::AddRef(); }
@@ -71,6 +74,7 @@ class VideoPin : public StreamPin, public IAMStreamConfig, public IKsPropertySet
   GUID m_category;
   const std::vector<VideoCapability>* m_caps;
   VideoPin* m_follow;
+  CameraControls* m_controls;
   bool m_formatSet = false;
   MediaType m_format;
   MediaType m_followed;  // the followed pin's format in this pin's list
@@ -217,6 +221,7 @@ class DeviceFilter : public BaseFilter,
   STDMETHODIMP GetLastSetFormat(AM_MEDIA_TYPE** format, HRESULT* result) override;
   STDMETHODIMP GetMixerInputCount(ULONG* count) override;
   STDMETHODIMP GetMixerInput(ULONG index, ZvdMixerInput* input) override;
+  STDMETHODIMP GetControlSetCount(ULONG* count) override;
 
   int PinCount() override { return static_cast<int>(m_pins.size()); }
   BasePin* PinAt(int index) override { return m_pins[index].get(); }
@@ -239,6 +244,8 @@ class DeviceFilter : public BaseFilter,
   // Replaces the pins (old ones are kept until the filter goes away: callers may hold them).
   void ReplacePins(std::vector<std::unique_ptr<BasePin>> pins);
   virtual HRESULT CaptureFormat(MediaType* mt, MediaType* lastSet, HRESULT* lastResult, bool* setCalled) = 0;
+  // Set calls of the camera controls (0 for a device without them).
+  virtual ULONG ControlSetCalls() { return 0; }
 
   std::vector<std::unique_ptr<BasePin>> m_pins;
   std::vector<StreamPin*> m_streamPins;
@@ -256,12 +263,18 @@ class CameraFilter final : public DeviceFilter {
   static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
 
  protected:
+  void* FindInterface(REFIID riid) override;
   HRESULT Configure(IPropertyBag* bag) override;
   HRESULT CaptureFormat(MediaType* mt, MediaType* lastSet, HRESULT* lastResult, bool* setCalled) override;
+  ULONG ControlSetCalls() override { return m_controls.SetCalls(); }
 
  private:
   CameraFilter();
   HRESULT Apply(const CameraConfig& config);
+  // IAMVideoProcAmp and IAMCameraControl; answered unless the pin words say "nocontrols" (read
+  // by QueryInterface without the filter lock).
+  CameraControls m_controls;
+  std::atomic<bool> m_controlsOffered{true};
   // Pins point at the capability list: lists replaced by a new Load are kept with the old pins.
   std::unique_ptr<CameraConfig> m_config;
   std::vector<std::unique_ptr<CameraConfig>> m_oldConfigs;

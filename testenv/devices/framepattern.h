@@ -23,9 +23,15 @@
 // YUV values use the BT.601 studio-range integer formulas; chroma is the average of the pixels
 // it covers.
 //
+// Brightness: a camera's brightness control b adds b to each R, G, B value of the picture
+// (clamped to 0..255) before it is laid out. At b = 64 black is (64, 64, 64), at b = -64 white is
+// (191, 191, 191).
+//
 // DecodeBgrBottomUp reads a 24-bit bottom-up BGR picture (what a host receives, or a JPEG file
 // decoded) and tells the frame number and the orientation; it averages small areas and picks
-// the nearest bar colour, so JPEG and colour-conversion error is tolerated.
+// the nearest bar colour, so JPEG and colour-conversion error is tolerated, and so is any
+// brightness from -64 to 64 (white and black stay on their sides of the mid-grey threshold and
+// every bar stays nearest to its own colour).
 
 #include <stddef.h>
 #include <stdint.h>
@@ -79,17 +85,31 @@ inline size_t FrameBytes(Layout layout, int width, int height) {
   return 0;
 }
 
-// Colour of picture point (x, y) for frame `number`.
-inline Rgb PatternPixel(int x, int y, int width, int height, unsigned number) {
+// A colour with `brightness` added to each of R, G and B, clamped to 0..255 (the cameras'
+// brightness control; any int is taken).
+inline Rgb Brightened(const Rgb& c, int brightness) {
+  const int b = brightness < -255 ? -255 : (brightness > 255 ? 255 : brightness);
+  auto add = [b](int v) { return v + b < 0 ? 0 : (v + b > 255 ? 255 : v + b); };
+  return {add(c.r), add(c.g), add(c.b)};
+}
+
+// Colour of picture point (x, y) for frame `number`, at a brightness (0: the plain pattern).
+inline Rgb PatternPixel(int x, int y, int width, int height, unsigned number, int brightness = 0) {
+  Rgb c;
   if (2 * y < height) {
-    if (16 * x < width && 8 * y < height) return {0, 0, 0};  // orientation marker
-    int bar = static_cast<int>(static_cast<long long>(x) * 8 / width);
-    return BarColours()[bar];
+    if (16 * x < width && 8 * y < height) {
+      c = {0, 0, 0};  // orientation marker
+    } else {
+      int bar = static_cast<int>(static_cast<long long>(x) * 8 / width);
+      c = BarColours()[bar];
+    }
+  } else {
+    int block = static_cast<int>(static_cast<long long>(x) * 16 / width);
+    unsigned bit = (number >> (15 - block)) & 1u;
+    if (4 * y >= 3 * height) bit ^= 1u;  // check band
+    c = bit ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
   }
-  int block = static_cast<int>(static_cast<long long>(x) * 16 / width);
-  unsigned bit = (number >> (15 - block)) & 1u;
-  if (4 * y >= 3 * height) bit ^= 1u;  // check band
-  return bit ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+  return brightness ? Brightened(c, brightness) : c;
 }
 
 inline int YOf(const Rgb& c) { return ((66 * c.r + 129 * c.g + 25 * c.b + 128) >> 8) + 16; }
@@ -128,6 +148,16 @@ class Renderer {
     m_configured = true;
     return true;
   }
+
+  // Brightness of the frames rendered from now on (kept across Configure).
+  void SetBrightness(int brightness) {
+    if (brightness == m_brightness) return;
+    m_brightness = brightness;
+    if (!m_configured) return;
+    for (int band = 0; band < 2; ++band) BuildBand(band, 0);
+    m_number = 0xFFFFFFFFu;  // the number bands too, at the next Render
+  }
+  int Brightness() const { return m_brightness; }
 
   size_t FrameSize() const { return m_frameBytes; }
   int Width() const { return m_width; }
@@ -228,7 +258,7 @@ class Renderer {
       case Layout::RGB24:
         row.assign(RgbRowStride(w), 0);
         for (int x = 0; x < w; ++x) {
-          Rgb c = PatternPixel(x, y, w, h, number);
+          Rgb c = PatternPixel(x, y, w, h, number, m_brightness);
           row[3 * x] = static_cast<uint8_t>(c.b);
           row[3 * x + 1] = static_cast<uint8_t>(c.g);
           row[3 * x + 2] = static_cast<uint8_t>(c.r);
@@ -237,7 +267,8 @@ class Renderer {
       case Layout::YUY2:
         row.assign(2 * w, 0);
         for (int x = 0; x + 1 < w; x += 2) {
-          Rgb c0 = PatternPixel(x, y, w, h, number), c1 = PatternPixel(x + 1, y, w, h, number);
+          Rgb c0 = PatternPixel(x, y, w, h, number, m_brightness);
+          Rgb c1 = PatternPixel(x + 1, y, w, h, number, m_brightness);
           row[2 * x] = Clamp8(YOf(c0));
           row[2 * x + 1] = Clamp8((UOf(c0) + UOf(c1) + 1) / 2);
           row[2 * x + 2] = Clamp8(YOf(c1));
@@ -251,7 +282,7 @@ class Renderer {
         m_chromaRowU[band].assign(w / 2, 0);
         m_chromaRowV[band].assign(w / 2, 0);
         for (int x = 0; x < w; ++x) {
-          Rgb c = PatternPixel(x, y, w, h, number);
+          Rgb c = PatternPixel(x, y, w, h, number, m_brightness);
           row[x] = Clamp8(YOf(c));
           m_chromaU[band][x / 2] += UOf(c);
           m_chromaV[band][x / 2] += VOf(c);
@@ -270,7 +301,7 @@ class Renderer {
         m_chromaV[band].assign(cw, 0);
         m_chromaRowUV[band].assign(2 * cw, 0);
         for (int x = 0; x < w; ++x) {
-          Rgb c = PatternPixel(x, y, w, h, number);
+          Rgb c = PatternPixel(x, y, w, h, number, m_brightness);
           row[x] = Clamp8(YOf(c));
           m_chromaU[band][x / 2] += UOf(c);
           m_chromaV[band][x / 2] += VOf(c);
@@ -289,6 +320,7 @@ class Renderer {
   int m_width = 0, m_height = 0;
   size_t m_frameBytes = 0;
   bool m_configured = false;
+  int m_brightness = 0;
   unsigned m_number = 0xFFFFFFFFu;
   std::vector<uint8_t> m_bandOfRow;
   std::vector<uint8_t> m_rows[4];

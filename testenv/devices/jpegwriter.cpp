@@ -380,11 +380,11 @@ void PatternEncoder::BuildBand(int band, unsigned number) {
   uint8_t* cb = m_cb[band].data();
   uint8_t* cr = m_cr[band].data();
   for (int x = 0; x < m_width; x += 2) {
-    const zvpattern::Rgb c0 = zvpattern::PatternPixel(x, y, m_width, m_height, number);
+    const zvpattern::Rgb c0 = zvpattern::PatternPixel(x, y, m_width, m_height, number, m_brightness);
     luma[x] = JfifY(c0);
     int sumCb = JfifCb(c0), sumCr = JfifCr(c0), n = 1;
     if (x + 1 < m_width) {
-      const zvpattern::Rgb c1 = zvpattern::PatternPixel(x + 1, y, m_width, m_height, number);
+      const zvpattern::Rgb c1 = zvpattern::PatternPixel(x + 1, y, m_width, m_height, number, m_brightness);
       luma[x + 1] = JfifY(c1);
       sumCb += JfifCb(c1);
       sumCr += JfifCr(c1);
@@ -393,6 +393,15 @@ void PatternEncoder::BuildBand(int band, unsigned number) {
     cb[x / 2] = zvpattern::Clamp8((sumCb + n / 2) / n);
     cr[x / 2] = zvpattern::Clamp8((sumCr + n / 2) / n);
   }
+}
+
+void PatternEncoder::SetBrightness(int brightness) {
+  if (brightness == m_brightness) return;
+  m_brightness = brightness;
+  if (!m_width) return;
+  BuildBand(0, 0);
+  BuildBand(1, 0);
+  m_number = 0xFFFFFFFFu;  // the number bands too, at the next Render
 }
 
 size_t PatternEncoder::Render(unsigned number, uint8_t* dst, size_t capacity) {

@@ -72,6 +72,8 @@ class PatternEncoder {
  public:
   static const int kQuality = 85;
   bool Configure(int width, int height, bool writeHuffmanTables);
+  // Brightness of the pictures rendered from now on (framepattern.h; kept across Configure).
+  void SetBrightness(int brightness);
   // JPEG of frame `number` (mod 65536) in dst; its length, or 0 when it does not fit.
   size_t Render(unsigned number, uint8_t* dst, size_t capacity);
   // A buffer size that holds every frame of this size, with room to spare.
@@ -82,6 +84,7 @@ class PatternEncoder {
 
   Writer m_writer;
   int m_width = 0, m_height = 0;
+  int m_brightness = 0;
   unsigned m_number = 0xFFFFFFFFu;
   std::vector<uint8_t> m_y[4], m_cb[4], m_cr[4];
   std::vector<const uint8_t*> m_yRows, m_cbRows, m_crRows;

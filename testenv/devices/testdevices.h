@@ -97,7 +97,9 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 //                     friendly name are told apart by their pictures;
 //                     "nodht" leaves the DHT segment out of MJPG frames (decoders then use the
 //                     standard tables); "jpegpad" makes MJPG samples the announced frame size
-//                     (biSizeImage): the JPEG followed by zeros.
+//                     (biSizeImage): the JPEG followed by zeros;
+//                     "nocontrols" takes IAMVideoProcAmp and IAMCameraControl away (QueryInterface
+//                     answers E_NOINTERFACE for both; see "Camera controls").
 //   "ZelvoraInputs"   microphone: input pin names separated by ';' (default as above).
 // A value that cannot be parsed makes IPersistPropertyBag::Load fail with E_INVALIDARG, so the
 // moniker does not bind. A filter created without Load (plain CoCreateInstance) behaves as the
@@ -124,6 +126,41 @@ static const CLSID CLSID_ZelvoraDevicePropertyPage = {
 // length unless "jpegpad" (the pin's own buffers always hold a frame; a smaller buffer of another
 // allocator gets opaque bytes); MPEG-2 and DV frames are opaque bytes (no decodable stream).
 // Microphone: a 440 Hz tone in 50 ms buffers, time stamps from the byte position.
+
+// ---- Camera controls -----------------------------------------------------------------------
+// Every camera filter object answers QueryInterface for IAMVideoProcAmp and IAMCameraControl
+// (strmif.h), unless its pin words hold "nocontrols". Supported controls, with
+// minimum..maximum, step, default, caps (1 = VideoProcAmp_Flags_Auto / CameraControl_Flags_Auto,
+// 2 = ..._Manual) and the mode a new filter object starts in:
+//   IAMVideoProcAmp   Brightness             -64..64      step 1    default 0     manual       starts manual
+//                     Contrast               0..100       step 1    default 50    manual       starts manual
+//                     Saturation             0..200       step 1    default 100   manual       starts manual
+//                     Sharpness              0..7         step 1    default 2     manual       starts manual
+//                     WhiteBalance           2800..6500   step 100  default 4600  auto|manual  starts auto
+//                     BacklightCompensation  0..1         step 1    default 0     manual       starts manual
+//                     Gain                   0..100       step 1    default 0     auto|manual  starts manual
+//   IAMCameraControl  Zoom                   100..400     step 10   default 100   manual       starts manual
+//                     Exposure               -11..-2      step 1    default -6    auto|manual  starts auto
+//                     Focus                  0..250       step 5    default 0     auto|manual  starts auto
+// Hue, Gamma, ColorEnable, Pan, Tilt, Roll, Iris and ids outside the enums: GetRange, Get and Set
+// answer E_PROP_ID_UNSUPPORTED (HRESULT_FROM_WIN32(ERROR_NOT_FOUND), 0x80070490).
+// Set of a supported control stores the value as given, without checking range or step, with
+// the flags given when they are exactly 1 or 2 (even automatic for a manual-only control);
+// other flags: E_INVALIDARG, nothing stored. Like many drivers: the caller must check. Get
+// returns the stored value and flags. Null out pointers: E_POINTER.
+// Values live in the filter object: every new filter object (every bind of the moniker, i.e.
+// every load of a component that uses the camera) starts at the defaults above. Real USB cameras
+// usually keep their last values while they stay plugged in, and some drivers restore saved
+// values when the device is opened; a test that relies on defaults after a reload relies on the
+// virtual camera.
+// Brightness is applied to the pictures: every delivered frame of every pin (RGB24, YUY2, I420,
+// NV12 and MJPG) has the stored brightness b added to each R, G, B value of the pattern (clamped
+// to 0..255) before the layout or the JPEG is made, whatever its mode; framepattern.h reads
+// frame numbers and orientation at every b from -64 to 64. The other controls change nothing in
+// the pictures.
+// Set counter: IZelvoraDeviceControl::GetControlSetCount gives the number of Set calls the
+// filter object received through both interfaces (failed ones included), for tests that check
+// whether a component sent anything to the device.
 
 // ---- The private control interface -------------------------------------------------------
 enum ZvdDeviceKind { ZVD_KIND_CAMERA = 1, ZVD_KIND_MICROPHONE = 2 };
@@ -182,6 +219,10 @@ DECLARE_INTERFACE_(IZelvoraDeviceControl, IUnknown) {
   // have none).
   STDMETHOD(GetMixerInputCount)(THIS_ ULONG* count) PURE;
   STDMETHOD(GetMixerInput)(THIS_ ULONG index, ZvdMixerInput* input) PURE;
+  // Number of IAMVideoProcAmp::Set and IAMCameraControl::Set calls this filter object received,
+  // together, failed ones included (0 for microphones and cameras without the controls). Tests
+  // take differences to see whether a component sent a value to the device.
+  STDMETHOD(GetControlSetCount)(THIS_ ULONG* count) PURE;
 };
 #undef INTERFACE
 

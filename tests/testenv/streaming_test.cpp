@@ -6,6 +6,8 @@
 
 #include <amvideo.h>
 
+#include <functional>
+
 namespace {
 
 using namespace devtest;
@@ -384,6 +386,70 @@ TEST(CameraStreaming, MjpgFramesAreJpegPicturesWithOrWithoutTablesAndPadding) {
       EXPECT_TRUE(jpegtest::ReadPattern(picture).Upright());
       EXPECT_EQ((plain ? 40000u : 0u) + i, jpegtest::ReadPattern(picture).frameNumber);
       EXPECT_EQ(static_cast<LONGLONG>((plain ? 40000u : 0u) + i), samples[i].mediaStart);
+    }
+  }
+}
+
+// Mean of (R + G + B) / 3 over the middle of the black and of the white colour bar.
+void BarLevels(const std::function<zvpattern::Rgb(int, int)>& at, int w, int h, int* black, int* white) {
+  long k = 0, o = 0, n = 0;
+  for (int y = h / 4; y < h / 2 - 4; ++y)
+    for (int x = 0; x < w / 16 - 8; ++x, ++n) {
+      zvpattern::Rgb c = at(7 * w / 8 + 4 + x, y), d = at(w / 16 + 4 + x, y);
+      k += c.r + c.g + c.b;
+      o += d.r + d.g + d.b;
+    }
+  *black = static_cast<int>(k / (3 * n));
+  *white = static_cast<int>(o / (3 * n));
+}
+
+TEST(CameraStreaming, BrightnessIsInTheDeliveredFramesOfRgbYuvAndMjpg) {
+  // The brightness control adds b to every colour value before the layout or the JPEG: the black
+  // bar reads b when b > 0, the white one 255 + b when b < 0; numbers read at both ends.
+  struct Case {
+    const wchar_t* camera;
+    int capability;
+    GUID subtype;
+  } cases[] = {{ZVD_CAMERA_MAIN, 0, MEDIASUBTYPE_RGB24},
+               {ZVD_CAMERA_MAIN, 1, MEDIASUBTYPE_YUY2},
+               {ZVD_CAMERA_MJPG, 2, MEDIASUBTYPE_MJPG}};
+  for (const Case& c : cases) {
+    ComPtr<IBaseFilter> camera = BindCamera(c.camera);
+    VideoFormat format;
+    ApplyCapability(camera.Get(), c.capability, &format);
+    ComPtr<IAMVideoProcAmp> procAmp;
+    ASSERT_EQ(S_OK, camera.As(&procAmp));
+    const bool jpeg = IsEqualGUID(c.subtype, MEDIASUBTYPE_MJPG);
+    const zvpattern::Layout layout = LayoutOf(c.subtype);
+    for (LONG b : {64L, -64L}) {
+      SCOPED_TRACE(testing::Message() << "capability " << c.capability << " brightness " << b);
+      ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Brightness, b, VideoProcAmp_Flags_Manual));
+      SampleCollector collector;
+      collector.KeepAll(true);
+      if (!jpeg) collector.Expect(layout, format.width, format.height);
+      std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), c.subtype, &collector, 2);
+      ASSERT_GE(samples.size(), 2u);
+      int black = -1, white = -1;
+      if (jpeg) {
+        jpegtest::Picture picture = jpegtest::Decode(samples[1].data.data(), samples[1].data.size());
+        ASSERT_EQ(format.width, picture.width);
+        EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(jpegtest::ReadPattern(picture).frameNumber));
+        EXPECT_TRUE(jpegtest::ReadPattern(picture).Upright());
+        BarLevels(
+            [&](int x, int y) {
+              const uint8_t* p = &picture.rgb[3 * (static_cast<size_t>(y) * picture.width + x)];
+              return zvpattern::Rgb{p[0], p[1], p[2]};
+            },
+            format.width, format.height, &black, &white);
+      } else {
+        EXPECT_TRUE(samples[1].decoded.Upright());
+        EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(samples[1].decoded.frameNumber));
+        zvpattern::Sampler sampler(layout, samples[1].data.data(), samples[1].data.size(), format.width, format.height);
+        ASSERT_TRUE(sampler.Ok());
+        BarLevels([&](int x, int y) { return sampler.At(x, y); }, format.width, format.height, &black, &white);
+      }
+      EXPECT_NEAR(b > 0 ? b : 0, black, 3);
+      EXPECT_NEAR(b < 0 ? 255 + b : 255, white, 3);
     }
   }
 }
