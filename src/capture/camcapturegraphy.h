@@ -97,8 +97,11 @@ class CaptureGraph {
   // Camera controls of the loaded camera (ids of controlcheck.h): VFW_E_WRONG_STATE when none is
   // loaded, E_INVALIDARG for an unknown id or a mode other than exactly automatic or manual,
   // E_NOINTERFACE when the camera lacks the control's set, kNoSuchControl when it lacks the
-  // control. The list holds every control whose range the camera reports, in id order.
-  HRESULT ListControls(std::vector<ControlRange>* controls);
+  // control. The list holds every control whose range the camera reports, in id order; it is
+  // read from the camera and kept until the next list or the end of the graph (reading the
+  // ranges may take USB requests), and ListedControl gives its entries.
+  HRESULT ListControls(int* count);
+  HRESULT ListedControl(int index, ControlRange* range) const;
   HRESULT GetControlRange(long control, ControlRange* range);
   HRESULT GetControlValue(long control, long* value, long* flags);
   // A manual value off the range or step (kControlValueRefused) and a mode the control does not
@@ -240,6 +243,8 @@ class CaptureGraph {
   const ModeRequest* m_pModeRequest = nullptr;
   DWORD m_dwLoadPolicy = 0;
   std::wstring m_strCameraId;
+  // Camera controls: the list the last ListControls read; emptied with the graph.
+  std::vector<ControlRange> m_Controls;
   // Platform services of the recording, replaceable for tests (not owned).
   WmRuntime* m_pWmRuntime = &SystemWmRuntime();
   AudioMixerApi* m_pMixer = &SystemAudioMixer();

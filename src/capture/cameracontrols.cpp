@@ -66,8 +66,9 @@ HRESULT OpenControl(IBaseFilter* source, long control, ControlSetAccess* access,
 
 bool CaptureGraph::CameraLoaded() const { return m_pVideoCapture && m_dwCameraState != CameraState::None; }
 
-HRESULT CaptureGraph::ListControls(std::vector<ControlRange>* controls) {
-  controls->clear();
+HRESULT CaptureGraph::ListControls(int* count) {
+  *count = 0;
+  m_Controls.clear();
   if (!CameraLoaded()) return VFW_E_WRONG_STATE;
   ControlSetAccess sets[2];
   const bool open[2] = {SUCCEEDED(sets[0].Open(m_pVideoCapture.Get(), ControlSet::Picture)),
@@ -76,8 +77,16 @@ HRESULT CaptureGraph::ListControls(std::vector<ControlRange>* controls) {
     const long control = ControlIdAt(i);
     const int set = SetOfControl(control) == ControlSet::Picture ? 0 : 1;
     ControlRange range;
-    if (open[set] && SUCCEEDED(sets[set].GetRange(control, &range))) controls->push_back(range);
+    if (open[set] && SUCCEEDED(sets[set].GetRange(control, &range))) m_Controls.push_back(range);
   }
+  *count = static_cast<int>(m_Controls.size());
+  return S_OK;
+}
+
+HRESULT CaptureGraph::ListedControl(int index, ControlRange* range) const {
+  if (!CameraLoaded()) return VFW_E_WRONG_STATE;
+  if (index < 0 || static_cast<size_t>(index) >= m_Controls.size()) return E_INVALIDARG;
+  *range = m_Controls[index];
   return S_OK;
 }
 

@@ -410,26 +410,20 @@ STDMETHODIMP CIZelvora::GetFrameCounts(unsigned long* pdwDelivered, unsigned lon
   return S_OK;
 }
 
-// The controls are read from the camera at every call: the list always belongs to the camera
-// loaded now.
+// GetControlCount reads the loaded camera's controls and keeps the list (a load or a release
+// empties it); GetControlInfo hands out its entries.
 STDMETHODIMP CIZelvora::GetControlCount(int* pnCount) {
   if (!pnCount) return E_POINTER;
-  *pnCount = 0;
-  std::vector<ControlRange> controls;
-  HRESULT hr = m_Capture.ListControls(&controls);
-  if (FAILED(hr)) return hr;
-  *pnCount = static_cast<int>(controls.size());
-  return S_OK;
+  return m_Capture.ListControls(pnCount);
 }
 
 STDMETHODIMP CIZelvora::GetControlInfo(int nIndex, CameraControlInfo* pInfo) {
   if (!pInfo) return E_POINTER;
   ZeroMemory(pInfo, sizeof(*pInfo));
-  std::vector<ControlRange> controls;
-  HRESULT hr = m_Capture.ListControls(&controls);
+  ControlRange range;
+  HRESULT hr = m_Capture.ListedControl(nIndex, &range);
   if (FAILED(hr)) return hr;
-  if (nIndex < 0 || static_cast<size_t>(nIndex) >= controls.size()) return E_INVALIDARG;
-  FillControlInfo(controls[nIndex], pInfo);
+  FillControlInfo(range, pInfo);
   return S_OK;
 }
 

@@ -492,16 +492,17 @@ TEST_F(CameraControls, EveryRefusalHasItsCodeAndSendsNothing) {
     EXPECT_EQ(c.expected, modes->GetControlValue(c.control, &value, &flags)) << i;
   }
   EXPECT_EQ(Setting(1, 7), DeviceSetsAndBrightness()) << "a refused request reached the camera";
+  ASSERT_EQ(S_OK, modes->GetControlCount(&count));
   for (int index : {-1, 10}) EXPECT_EQ(E_INVALIDARG, modes->GetControlInfo(index, &info)) << index;
 
-  // A camera without the two interfaces.
+  // A camera without the two interfaces; the list kept for the last camera went with it.
   ScopedTestCamera bare(L"ZelvoraDev97 NoControls", L"Zelvora No Controls", L"RGB24 320x240@30", L"nocontrols");
   ASSERT_TRUE(bare.registered);
   ASSERT_EQ(S_OK, camera->ReleaseCamera());
   ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora No Controls"), 320, 240));
+  EXPECT_EQ(E_INVALIDARG, modes->GetControlInfo(0, &info));
   ASSERT_EQ(S_OK, modes->GetControlCount(&count));
   EXPECT_EQ(0, count);
-  EXPECT_EQ(E_INVALIDARG, modes->GetControlInfo(0, &info));
   for (long control : {ZELVORA_CONTROL_BRIGHTNESS, ZELVORA_CONTROL_ZOOM}) {
     EXPECT_EQ(E_NOINTERFACE, modes->GetControlRange(control, &info));
     EXPECT_EQ(E_NOINTERFACE, modes->GetControlValue(control, &value, &flags));
