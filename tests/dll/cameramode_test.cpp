@@ -378,16 +378,17 @@ const struct {
   long id;
   const wchar_t* name;
   long range[5], startFlags;
-} kVirtualControls[] = {{ZELVORA_CONTROL_BRIGHTNESS, L"Brightness", {-64, 64, 1, 0, kManual}, kManual},
-                        {ZELVORA_CONTROL_CONTRAST, L"Contrast", {0, 100, 1, 50, kManual}, kManual},
-                        {ZELVORA_CONTROL_SATURATION, L"Saturation", {0, 200, 1, 100, kManual}, kManual},
-                        {ZELVORA_CONTROL_SHARPNESS, L"Sharpness", {0, 7, 1, 2, kManual}, kManual},
-                        {ZELVORA_CONTROL_WHITE_BALANCE, L"WhiteBalance", {2800, 6500, 100, 4600, kAuto | kManual}, kAuto},
-                        {ZELVORA_CONTROL_BACKLIGHT_COMPENSATION, L"BacklightCompensation", {0, 1, 1, 0, kManual}, kManual},
-                        {ZELVORA_CONTROL_GAIN, L"Gain", {0, 100, 1, 0, kAuto | kManual}, kManual},
-                        {ZELVORA_CONTROL_ZOOM, L"Zoom", {100, 400, 10, 100, kManual}, kManual},
-                        {ZELVORA_CONTROL_EXPOSURE, L"Exposure", {-11, -2, 1, -6, kAuto | kManual}, kAuto},
-                        {ZELVORA_CONTROL_FOCUS, L"Focus", {0, 250, 5, 0, kAuto | kManual}, kAuto}};
+} kVirtualControls[] = {
+    {ZELVORA_CONTROL_BRIGHTNESS, L"Brightness", {-64, 64, 1, 0, kManual}, kManual},
+    {ZELVORA_CONTROL_CONTRAST, L"Contrast", {0, 100, 1, 50, kManual}, kManual},
+    {ZELVORA_CONTROL_SATURATION, L"Saturation", {0, 200, 1, 100, kManual}, kManual},
+    {ZELVORA_CONTROL_SHARPNESS, L"Sharpness", {0, 7, 1, 2, kManual}, kManual},
+    {ZELVORA_CONTROL_WHITE_BALANCE, L"WhiteBalance", {2800, 6500, 100, 4600, kAuto | kManual}, kAuto},
+    {ZELVORA_CONTROL_BACKLIGHT_COMPENSATION, L"BacklightCompensation", {0, 1, 1, 0, kManual}, kManual},
+    {ZELVORA_CONTROL_GAIN, L"Gain", {0, 100, 1, 0, kAuto | kManual}, kManual},
+    {ZELVORA_CONTROL_ZOOM, L"Zoom", {100, 400, 10, 100, kManual}, kManual},
+    {ZELVORA_CONTROL_EXPOSURE, L"Exposure", {-11, -2, 1, -6, kAuto | kManual}, kAuto},
+    {ZELVORA_CONTROL_FOCUS, L"Focus", {0, 250, 5, 0, kAuto | kManual}, kAuto}};
 
 class CameraControls : public CameraModes {
  protected:
@@ -468,22 +469,17 @@ TEST_F(CameraControls, EveryRefusalHasItsCodeAndSendsNothing) {
   ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, 7, kManual));
   // Value, step and mode refusals; then controls the camera lacks and ids that are none, which
   // the two reading methods refuse alike.
+  constexpr long kBright = ZELVORA_CONTROL_BRIGHTNESS, kZoom = ZELVORA_CONTROL_ZOOM;
   const struct {
     long control, value, flags;
     HRESULT expected;
-  } cases[] = {{ZELVORA_CONTROL_BRIGHTNESS, 65, kManual, ZELVORA_E_CONTROL_VALUE},
-               {ZELVORA_CONTROL_BRIGHTNESS, -65, kManual, ZELVORA_E_CONTROL_VALUE},
-               {ZELVORA_CONTROL_ZOOM, 105, kManual, ZELVORA_E_CONTROL_VALUE},
-               {ZELVORA_CONTROL_ZOOM, 410, kManual, ZELVORA_E_CONTROL_VALUE},
-               {ZELVORA_CONTROL_BRIGHTNESS, 0, kAuto, ZELVORA_E_CONTROL_MODE},
-               {ZELVORA_CONTROL_ZOOM, 100, kAuto, ZELVORA_E_CONTROL_MODE},
-               {ZELVORA_CONTROL_BRIGHTNESS, 0, 0, E_INVALIDARG},
-               {ZELVORA_CONTROL_BRIGHTNESS, 0, kAuto | kManual, E_INVALIDARG},
+  } cases[] = {{kBright, 65, kManual, ZELVORA_E_CONTROL_VALUE},  {kBright, -65, kManual, ZELVORA_E_CONTROL_VALUE},
+               {kZoom, 105, kManual, ZELVORA_E_CONTROL_VALUE},   {kZoom, 410, kManual, ZELVORA_E_CONTROL_VALUE},
+               {kBright, 0, kAuto, ZELVORA_E_CONTROL_MODE},      {kZoom, 100, kAuto, ZELVORA_E_CONTROL_MODE},
+               {kBright, 0, 0, E_INVALIDARG},                    {kBright, 0, kAuto | kManual, E_INVALIDARG},
                {ZELVORA_CONTROL_HUE, 0, kManual, ZELVORA_E_NO_SUCH_CONTROL},
                {ZELVORA_CONTROL_PAN, 0, kManual, ZELVORA_E_NO_SUCH_CONTROL},
-               {10, 0, kManual, E_INVALIDARG},
-               {0x107, 0, kManual, E_INVALIDARG},
-               {-1, 0, kManual, E_INVALIDARG}};
+               {10, 0, kManual, E_INVALIDARG}, {0x107, 0, kManual, E_INVALIDARG}, {-1, 0, kManual, E_INVALIDARG}};
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
     const auto& c = cases[i];
     EXPECT_EQ(c.expected, modes->SetControlValue(c.control, c.value, c.flags)) << i;
