@@ -53,7 +53,9 @@ class CameraControls {
   class ProcAmpPart final : public IAMVideoProcAmp {
    public:
     explicit ProcAmpPart(CameraControls* controls) : m_controls(controls) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_controls->m_owner->QueryInterface(riid, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      return m_controls->m_owner->QueryInterface(riid, ppv);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return m_controls->m_owner->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return m_controls->m_owner->Release(); }
     STDMETHODIMP GetRange(LONG property, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,
@@ -74,7 +76,9 @@ class CameraControls {
   class CameraPart final : public IAMCameraControl {
    public:
     explicit CameraPart(CameraControls* controls) : m_controls(controls) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_controls->m_owner->QueryInterface(riid, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      return m_controls->m_owner->QueryInterface(riid, ppv);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return m_controls->m_owner->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return m_controls->m_owner->Release(); }
     STDMETHODIMP GetRange(LONG property, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,

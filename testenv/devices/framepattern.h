@@ -157,7 +157,6 @@ class Renderer {
     for (int band = 0; band < 2; ++band) BuildBand(band, 0);
     m_number = 0xFFFFFFFFu;  // the number bands too, at the next Render
   }
-  int Brightness() const { return m_brightness; }
 
   size_t FrameSize() const { return m_frameBytes; }
   int Width() const { return m_width; }

@@ -79,34 +79,6 @@ TEST(JpegFrames, PatternPicturesDecodeWithTheirFrameNumbers) {
   }
 }
 
-TEST(JpegFrames, BrightnessShiftsThePictureAndItStillReads) {
-  const int w = 640, h = 480;
-  zvjpeg::PatternEncoder encoder;
-  ASSERT_TRUE(encoder.Configure(w, h, true));
-  std::vector<uint8_t> frame(encoder.FrameBound());
-  for (int b : {-64, 64, 0}) {
-    SCOPED_TRACE(b);
-    encoder.SetBrightness(b);
-    const size_t bytes = encoder.Render(777, frame.data(), frame.size());
-    ASSERT_GT(bytes, 0u);
-    Picture picture = Decode(frame.data(), bytes);
-    ASSERT_EQ(w, picture.width);
-    EXPECT_TRUE(ReadPattern(picture).Upright());
-    EXPECT_EQ(777u, ReadPattern(picture).frameNumber);
-    // Mean of the black bar (and of the white one) moved by b, clamped.
-    long black = 0, white = 0, n = 0;
-    for (int y = h / 4; y < h / 2 - 8; ++y)
-      for (int x = 0; x < w / 16 - 8; ++x, ++n) {
-        const uint8_t* k = &picture.rgb[3 * (static_cast<size_t>(y) * w + 7 * w / 8 + 8 + x)];
-        const uint8_t* o = &picture.rgb[3 * (static_cast<size_t>(y) * w + w / 16 + 4 + x)];
-        black += k[0] + k[1] + k[2];
-        white += o[0] + o[1] + o[2];
-      }
-    EXPECT_NEAR(b > 0 ? b : 0, black / (3 * n), 3);
-    EXPECT_NEAR(b < 0 ? 255 + b : 255, white / (3 * n), 3);
-  }
-}
-
 TEST(JpegFrames, SegmentsAreAWebcamsAndNoDhtLeavesOutOnlyTheTables) {
   zvjpeg::PatternEncoder withTables, without;
   ASSERT_TRUE(withTables.Configure(640, 480, true));

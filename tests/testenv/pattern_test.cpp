@@ -168,52 +168,35 @@ TEST(FramePattern, ToleratesNoiseAndColourShiftButNotForeignPictures) {
 int MeanLevel(const zvpattern::Sampler& s, int x0, int y0, int x1, int y1) {
   long sum = 0, n = 0;
   for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x, ++n) {
-      zvpattern::Rgb c = s.At(x, y);
-      sum += c.r + c.g + c.b;
-    }
-  return static_cast<int>((sum + 3 * n / 2) / (3 * n));
+    for (int x = x0; x < x1; ++x, ++n) sum += s.At(x, y).r + s.At(x, y).g + s.At(x, y).b;
+  return static_cast<int>(sum / (3 * n));
 }
 
 TEST(FramePattern, BrightnessShiftsEveryLayoutAndNumberAndOrientationStillRead) {
   const int w = 320, h = 240;
   for (Layout layout : {Layout::RGB24, Layout::YUY2, Layout::I420, Layout::NV12}) {
-    for (int b : {-64, -63, -1, 1, 40, 64}) {
+    for (int b = -64; b <= 64; ++b) {
       SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << " brightness " << b);
       zvpattern::Renderer renderer;
       renderer.SetBrightness(b);  // kept across Configure
       ASSERT_TRUE(renderer.Configure(layout, w, h));
       std::vector<uint8_t> frame(renderer.FrameSize());
       renderer.Render(0x5AC3, frame.data(), frame.size());
-      zvpattern::Decoded d = zvpattern::DecodeFrame(layout, frame.data(), frame.size(), w, h);
-      EXPECT_TRUE(d.Upright());
-      EXPECT_EQ(0x5AC3u, d.frameNumber);
+      EXPECT_EQ(0x5AC3u, zvpattern::DecodeFrame(layout, frame.data(), frame.size(), w, h).frameNumber);
       // Black bar and white bar (clear of the marker) moved by b, clamped.
       zvpattern::Sampler s(layout, frame.data(), frame.size(), w, h);
       EXPECT_NEAR(b > 0 ? b : 0, MeanLevel(s, 7 * w / 8 + 4, h / 4, w - 4, h / 2 - 4), 1);
       EXPECT_NEAR(b < 0 ? 255 + b : 255, MeanLevel(s, w / 16 + 4, h / 4, w / 8 - 4, h / 2 - 4), 1);
-      // A new number after a brightness change is drawn at the new brightness too.
-      renderer.SetBrightness(-b);
-      renderer.Render(0x0001, frame.data(), frame.size());
-      EXPECT_EQ(1u, zvpattern::DecodeFrame(layout, frame.data(), frame.size(), w, h).frameNumber);
-      EXPECT_NEAR(b < 0 ? -b : 0, MeanLevel(s, 7 * w / 8 + 4, h / 4, w - 4, h / 2 - 4), 1);
+      if (layout == Layout::RGB24) {
+        std::vector<uint8_t> turned = Transform(frame, w, h, true, true);
+        zvpattern::Decoded d = zvpattern::DecodeBgrBottomUp(turned.data(), turned.size(), w, h);
+        EXPECT_EQ(Orientation::Rotated180, d.orientation);
+      }
+      // A changed brightness reaches every band, not only the number's.
+      renderer.SetBrightness(0);
+      renderer.Render(0x5AC3, frame.data(), frame.size());
+      EXPECT_TRUE(Render(layout, w, h, 0x5AC3) == frame);
     }
-  }
-  // The orientation is still told apart at the ends of the range.
-  for (int b : {-64, 64}) {
-    zvpattern::Renderer renderer;
-    ASSERT_TRUE(renderer.Configure(Layout::RGB24, w, h));
-    renderer.SetBrightness(b);
-    std::vector<uint8_t> frame(renderer.FrameSize());
-    renderer.Render(4242, frame.data(), frame.size());
-    std::vector<uint8_t> turned = Transform(frame, w, h, true, true);
-    zvpattern::Decoded d = zvpattern::DecodeBgrBottomUp(turned.data(), turned.size(), w, h);
-    EXPECT_EQ(Orientation::Rotated180, d.orientation) << b;
-    EXPECT_EQ(4242u, d.frameNumber) << b;
-    // Back to 0: the plain picture, byte for byte.
-    renderer.SetBrightness(0);
-    renderer.Render(4242, frame.data(), frame.size());
-    EXPECT_TRUE(Render(Layout::RGB24, w, h, 4242) == frame);
   }
 }
 

@@ -6,8 +6,6 @@
 
 #include <amvideo.h>
 
-#include <functional>
-
 namespace {
 
 using namespace devtest;
@@ -390,66 +388,54 @@ TEST(CameraStreaming, MjpgFramesAreJpegPicturesWithOrWithoutTablesAndPadding) {
   }
 }
 
-// Mean of (R + G + B) / 3 over the middle of the black and of the white colour bar.
-void BarLevels(const std::function<zvpattern::Rgb(int, int)>& at, int w, int h, int* black, int* white) {
-  long k = 0, o = 0, n = 0;
-  for (int y = h / 4; y < h / 2 - 4; ++y)
-    for (int x = 0; x < w / 16 - 8; ++x, ++n) {
-      zvpattern::Rgb c = at(7 * w / 8 + 4 + x, y), d = at(w / 16 + 4 + x, y);
-      k += c.r + c.g + c.b;
-      o += d.r + d.g + d.b;
-    }
-  *black = static_cast<int>(k / (3 * n));
-  *white = static_cast<int>(o / (3 * n));
-}
-
 TEST(CameraStreaming, BrightnessIsInTheDeliveredFramesOfRgbYuvAndMjpg) {
-  // The brightness control adds b to every colour value before the layout or the JPEG: the black
-  // bar reads b when b > 0, the white one 255 + b when b < 0; numbers read at both ends.
+  // b is added to every colour value before the layout or the JPEG: the black bar reads b when
+  // b > 0, the white bar 255 + b when b < 0, and the numbers still read at both ends.
   struct Case {
     const wchar_t* camera;
     int capability;
     GUID subtype;
-  } cases[] = {{ZVD_CAMERA_MAIN, 0, MEDIASUBTYPE_RGB24},
-               {ZVD_CAMERA_MAIN, 1, MEDIASUBTYPE_YUY2},
+  } cases[] = {{ZVD_CAMERA_MAIN, 0, MEDIASUBTYPE_RGB24}, {ZVD_CAMERA_MAIN, 1, MEDIASUBTYPE_YUY2},
                {ZVD_CAMERA_MJPG, 2, MEDIASUBTYPE_MJPG}};
   for (const Case& c : cases) {
     ComPtr<IBaseFilter> camera = BindCamera(c.camera);
     VideoFormat format;
     ApplyCapability(camera.Get(), c.capability, &format);
+    const int w = format.width, h = format.height;
     ComPtr<IAMVideoProcAmp> procAmp;
     ASSERT_EQ(S_OK, camera.As(&procAmp));
-    const bool jpeg = IsEqualGUID(c.subtype, MEDIASUBTYPE_MJPG);
-    const zvpattern::Layout layout = LayoutOf(c.subtype);
     for (LONG b : {64L, -64L}) {
       SCOPED_TRACE(testing::Message() << "capability " << c.capability << " brightness " << b);
       ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Brightness, b, VideoProcAmp_Flags_Manual));
       SampleCollector collector;
       collector.KeepAll(true);
-      if (!jpeg) collector.Expect(layout, format.width, format.height);
       std::vector<SampleCollector::Sample> samples = StreamSamples(camera.Get(), c.subtype, &collector, 2);
       ASSERT_GE(samples.size(), 2u);
-      int black = -1, white = -1;
-      if (jpeg) {
+      // The last frame as bottom-up BGR: decoded JPEG, or the frame in its own layout.
+      std::vector<uint8_t> bgr;
+      if (IsEqualGUID(c.subtype, MEDIASUBTYPE_MJPG)) {
         jpegtest::Picture picture = jpegtest::Decode(samples[1].data.data(), samples[1].data.size());
-        ASSERT_EQ(format.width, picture.width);
-        EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(jpegtest::ReadPattern(picture).frameNumber));
-        EXPECT_TRUE(jpegtest::ReadPattern(picture).Upright());
-        BarLevels(
-            [&](int x, int y) {
-              const uint8_t* p = &picture.rgb[3 * (static_cast<size_t>(y) * picture.width + x)];
-              return zvpattern::Rgb{p[0], p[1], p[2]};
-            },
-            format.width, format.height, &black, &white);
+        ASSERT_EQ(w, picture.width);
+        bgr.assign(static_cast<size_t>(zvpattern::RgbRowStride(w)) * h, 0);
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < 3 * w; ++x)
+            bgr[(h - 1 - y) * zvpattern::RgbRowStride(w) + x] = picture.rgb[(y * w + x / 3) * 3 + 2 - x % 3];
       } else {
-        EXPECT_TRUE(samples[1].decoded.Upright());
-        EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(samples[1].decoded.frameNumber));
-        zvpattern::Sampler sampler(layout, samples[1].data.data(), samples[1].data.size(), format.width, format.height);
-        ASSERT_TRUE(sampler.Ok());
-        BarLevels([&](int x, int y) { return sampler.At(x, y); }, format.width, format.height, &black, &white);
+        bgr = zvpattern::ToBgrBottomUp(LayoutOf(c.subtype), samples[1].data.data(), samples[1].data.size(), w, h);
       }
-      EXPECT_NEAR(b > 0 ? b : 0, black, 3);
-      EXPECT_NEAR(b < 0 ? 255 + b : 255, white, 3);
+      zvpattern::Decoded decoded = zvpattern::DecodeBgrBottomUp(bgr.data(), bgr.size(), w, h);
+      EXPECT_TRUE(decoded.Upright());
+      EXPECT_EQ(samples[1].mediaStart, static_cast<LONGLONG>(decoded.frameNumber));
+      long black = 0, white = 0, n = 0;
+      zvpattern::Sampler s(zvpattern::Layout::RGB24, bgr.data(), bgr.size(), w, h);
+      for (int y = h / 4; y < h / 2 - 4; ++y)
+        for (int x = 4; x < w / 16 - 4; ++x, ++n) {
+          zvpattern::Rgb k = s.At(7 * w / 8 + x, y), o = s.At(w / 16 + x, y);
+          black += k.r + k.g + k.b;
+          white += o.r + o.g + o.b;
+        }
+      EXPECT_NEAR(b > 0 ? b : 0, black / (3 * n), 3);
+      EXPECT_NEAR(b < 0 ? 255 + b : 255, white / (3 * n), 3);
     }
   }
 }
