@@ -1022,6 +1022,34 @@ static FORCEINLINE ULONG IUtility_Release(IUtility* This) {
 /* at the requested size and highest frame rate where they would return 7 or 8. */
 #define ZELVORA_LOAD_FALLBACK_COMPRESSED 0x00000001
 #define ZELVORA_MAX_MODE_RATES 16
+/* Camera controls: ids of the picture settings (equal to the platform's VideoProcAmpProperty ids) */
+/* and of the camera settings (0x100 plus the platform's CameraControlProperty id). */
+#define ZELVORA_CONTROL_BRIGHTNESS 0
+#define ZELVORA_CONTROL_CONTRAST 1
+#define ZELVORA_CONTROL_HUE 2
+#define ZELVORA_CONTROL_SATURATION 3
+#define ZELVORA_CONTROL_SHARPNESS 4
+#define ZELVORA_CONTROL_GAMMA 5
+#define ZELVORA_CONTROL_COLOR_ENABLE 6
+#define ZELVORA_CONTROL_WHITE_BALANCE 7
+#define ZELVORA_CONTROL_BACKLIGHT_COMPENSATION 8
+#define ZELVORA_CONTROL_GAIN 9
+#define ZELVORA_CONTROL_PAN 0x100
+#define ZELVORA_CONTROL_TILT 0x101
+#define ZELVORA_CONTROL_ROLL 0x102
+#define ZELVORA_CONTROL_ZOOM 0x103
+#define ZELVORA_CONTROL_EXPOSURE 0x104
+#define ZELVORA_CONTROL_IRIS 0x105
+#define ZELVORA_CONTROL_FOCUS 0x106
+/* Control modes (capabilities and Set): equal to the platform's VideoProcAmp_Flags_* and CameraControl_Flags_*. */
+#define ZELVORA_CONTROL_AUTO 0x1
+#define ZELVORA_CONTROL_MANUAL 0x2
+/* The camera has the control set's interface but not this control. */
+#define ZELVORA_E_NO_SUCH_CONTROL ((HRESULT)0x80040A03L)
+/* A manual value outside minimum..maximum or not minimum + k * step: nothing was sent to the camera. */
+#define ZELVORA_E_CONTROL_VALUE ((HRESULT)0x80040A04L)
+/* Automatic asked of a control without automatic mode, or manual of an automatic-only control. */
+#define ZELVORA_E_CONTROL_MODE ((HRESULT)0x80040A05L)
 typedef struct CameraModeInfo {
     unsigned short tcSubtype[8];
     GUID guidSubtype;
@@ -1032,6 +1060,15 @@ typedef struct CameraModeInfo {
     LONGLONG llIntervals[16];
     LONG bDeliverable;
 } CameraModeInfo;
+typedef struct CameraControlInfo {
+    LONG nControl;
+    unsigned short tcName[32];
+    LONG nMinimum;
+    LONG nMaximum;
+    LONG nStep;
+    LONG nDefault;
+    LONG nCapsFlags;
+} CameraControlInfo;
 /*****************************************************************************
  * ICameraMode interface
  */
@@ -1079,6 +1116,27 @@ ICameraMode : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE GetFrameCounts(
         ULONG *pdwDelivered,
         ULONG *pdwDropped) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetControlCount(
+        int *pnCount) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetControlInfo(
+        int nIndex,
+        CameraControlInfo *pInfo) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetControlRange(
+        LONG nControl,
+        CameraControlInfo *pInfo) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE GetControlValue(
+        LONG nControl,
+        LONG *plValue,
+        LONG *plFlags) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE SetControlValue(
+        LONG nControl,
+        LONG lValue,
+        LONG lFlags) = 0;
 
 };
 #ifdef __CRT_UUID_DECL
@@ -1147,6 +1205,32 @@ typedef struct ICameraModeVtbl {
         ULONG *pdwDelivered,
         ULONG *pdwDropped);
 
+    HRESULT (STDMETHODCALLTYPE *GetControlCount)(
+        ICameraMode *This,
+        int *pnCount);
+
+    HRESULT (STDMETHODCALLTYPE *GetControlInfo)(
+        ICameraMode *This,
+        int nIndex,
+        CameraControlInfo *pInfo);
+
+    HRESULT (STDMETHODCALLTYPE *GetControlRange)(
+        ICameraMode *This,
+        LONG nControl,
+        CameraControlInfo *pInfo);
+
+    HRESULT (STDMETHODCALLTYPE *GetControlValue)(
+        ICameraMode *This,
+        LONG nControl,
+        LONG *plValue,
+        LONG *plFlags);
+
+    HRESULT (STDMETHODCALLTYPE *SetControlValue)(
+        ICameraMode *This,
+        LONG nControl,
+        LONG lValue,
+        LONG lFlags);
+
     END_INTERFACE
 } ICameraModeVtbl;
 
@@ -1170,6 +1254,11 @@ interface ICameraMode {
 #define ICameraMode_SetLoadPolicy(This,dwPolicy) (This)->lpVtbl->SetLoadPolicy(This,dwPolicy)
 #define ICameraMode_GetLoadPolicy(This,pdwPolicy) (This)->lpVtbl->GetLoadPolicy(This,pdwPolicy)
 #define ICameraMode_GetFrameCounts(This,pdwDelivered,pdwDropped) (This)->lpVtbl->GetFrameCounts(This,pdwDelivered,pdwDropped)
+#define ICameraMode_GetControlCount(This,pnCount) (This)->lpVtbl->GetControlCount(This,pnCount)
+#define ICameraMode_GetControlInfo(This,nIndex,pInfo) (This)->lpVtbl->GetControlInfo(This,nIndex,pInfo)
+#define ICameraMode_GetControlRange(This,nControl,pInfo) (This)->lpVtbl->GetControlRange(This,nControl,pInfo)
+#define ICameraMode_GetControlValue(This,nControl,plValue,plFlags) (This)->lpVtbl->GetControlValue(This,nControl,plValue,plFlags)
+#define ICameraMode_SetControlValue(This,nControl,lValue,lFlags) (This)->lpVtbl->SetControlValue(This,nControl,lValue,lFlags)
 #else
 /*** IUnknown methods ***/
 static FORCEINLINE HRESULT ICameraMode_QueryInterface(ICameraMode* This,REFIID riid,void **ppvObject) {
@@ -1208,6 +1297,21 @@ static FORCEINLINE HRESULT ICameraMode_GetLoadPolicy(ICameraMode* This,ULONG *pd
 }
 static FORCEINLINE HRESULT ICameraMode_GetFrameCounts(ICameraMode* This,ULONG *pdwDelivered,ULONG *pdwDropped) {
     return This->lpVtbl->GetFrameCounts(This,pdwDelivered,pdwDropped);
+}
+static FORCEINLINE HRESULT ICameraMode_GetControlCount(ICameraMode* This,int *pnCount) {
+    return This->lpVtbl->GetControlCount(This,pnCount);
+}
+static FORCEINLINE HRESULT ICameraMode_GetControlInfo(ICameraMode* This,int nIndex,CameraControlInfo *pInfo) {
+    return This->lpVtbl->GetControlInfo(This,nIndex,pInfo);
+}
+static FORCEINLINE HRESULT ICameraMode_GetControlRange(ICameraMode* This,LONG nControl,CameraControlInfo *pInfo) {
+    return This->lpVtbl->GetControlRange(This,nControl,pInfo);
+}
+static FORCEINLINE HRESULT ICameraMode_GetControlValue(ICameraMode* This,LONG nControl,LONG *plValue,LONG *plFlags) {
+    return This->lpVtbl->GetControlValue(This,nControl,plValue,plFlags);
+}
+static FORCEINLINE HRESULT ICameraMode_SetControlValue(ICameraMode* This,LONG nControl,LONG lValue,LONG lFlags) {
+    return This->lpVtbl->SetControlValue(This,nControl,lValue,lFlags);
 }
 #endif
 #endif

@@ -4,7 +4,8 @@
 //   zelvora_demo.exe [output-folder [windows-media-file]]
 //
 // Steps: create the component; list cameras and microphones; open the first camera (with the
-// first microphone) at 640x480; list its pixel formats and frame sizes; count frames for a few
+// first microphone) at 640x480; list its pixel formats and frame sizes and its camera controls
+// (ranges, automatic/manual, current values); count frames for a few
 // seconds; take a JPEG snapshot; record a few seconds; play a Windows Media file into a callback
 // and extract one of its frames to a BMP file; then, through ICameraMode, list the cameras with
 // their ids and the modes of a camera that offers MJPG, and open it at 1280x720 and 30 frames/s
@@ -451,6 +452,43 @@ struct Demo {
     Record("record", hr, ok, detail);
   }
 
+  // ICameraMode: the controls of the opened camera with their ranges, modes and current values.
+  void CameraControls() {
+    ICameraMode* modes = nullptr;
+    HRESULT hr = camera->QueryInterface(IID_ICameraMode, reinterpret_cast<void**>(&modes));
+    if (FAILED(hr)) {
+      Record("camera controls", hr, false, "no ICameraMode");
+      return;
+    }
+    int count = 0;
+    hr = modes->GetControlCount(&count);
+    std::string detail = Format("%d controls", count);
+    bool ok = SUCCEEDED(hr);
+    for (int i = 0; ok && i < count; ++i) {
+      CameraControlInfo info;
+      long value = 0, flags = 0;
+      const HRESULT read = modes->GetControlInfo(i, &info);
+      if (SUCCEEDED(read)) ok = SUCCEEDED(modes->GetControlValue(info.nControl, &value, &flags));
+      if (FAILED(read) || !ok) {
+        ok = false;
+        break;
+      }
+      const long caps = info.nCapsFlags;
+      detail += Format("\n%s%-22s %6ld..%-6ld step %-4ld default %-6ld %-12s now %ld (%s)", std::string(37, ' ').c_str(),
+                       Narrow(reinterpret_cast<const wchar_t*>(info.tcName)).c_str(), info.nMinimum, info.nMaximum,
+                       info.nStep, info.nDefault,
+                       (caps & ZELVORA_CONTROL_AUTO) && (caps & ZELVORA_CONTROL_MANUAL) ? "auto/manual"
+                       : (caps & ZELVORA_CONTROL_AUTO)                                  ? "auto"
+                                                                                        : "manual",
+                       value, flags == ZELVORA_CONTROL_AUTO ? "auto" : "manual");
+    }
+    // A camera without controls is no failure: it has none to list.
+    Record("camera controls", hr, ok, detail);
+    modes->Release();
+  }
+
+  // ICameraMode: the cameras with their ids, the modes of the first one that offers MJPG at
+  // 1280x720, and a load at that mode.
   void CameraModes() {
     ICameraMode* modes = nullptr;
     HRESULT hr = camera->QueryInterface(IID_ICameraMode, reinterpret_cast<void**>(&modes));
@@ -613,6 +651,7 @@ int wmain(int argc, wchar_t** argv) {
     demo.ListDevices();
     if (demo.OpenCamera()) {
       demo.ShowFormats();
+      demo.CameraControls();
       demo.CountFrames();
       demo.Snapshot();
       demo.Recording();

@@ -9,6 +9,8 @@
 //   R  start or stop a recording (recording-NNN.wmv)
 //   P  pause or run the preview
 //   V  the camera's property pages;  A  the microphone's property pages
+//   B / Shift+B  brightness up / down;  E / Shift+E  exposure;  Z / Shift+Z  zoom
+//                (one step of the control; the new value is shown in the title and on stdout)
 //   Esc  quit
 //
 // Options: --camera NAME, --size WxH (default 640x480), --at X,Y (window position),
@@ -34,6 +36,12 @@ enum Command : UINT {
   kVideoPages,
   kAudioPages,
   kQuit,
+  kBrightnessUp,
+  kBrightnessDown,
+  kExposureUp,
+  kExposureDown,
+  kZoomUp,
+  kZoomDown,
 };
 
 constexpr UINT_PTR kTitleTimer = 1;
@@ -56,6 +64,7 @@ struct Host {
   Options options;
   HWND window = nullptr;
   IIZelvora* camera = nullptr;
+  ICameraMode* modes = nullptr;  // the camera controls
   std::wstring cameraName = L"(first camera)";
   bool hasMicrophone = false;
   bool paddedRows = false;  // RGB24 frames keep rows padded to 4 bytes; converted frames do not
@@ -164,6 +173,30 @@ void Report() {
 
 // ---- commands ----
 
+// One step of a camera control up (+1) or down (-1), in manual mode, kept within its range. A
+// camera without the control is reported in the title.
+std::wstring StepControl(long control, const wchar_t* label, int direction) {
+  wchar_t text[160];
+  CameraControlInfo range = {};
+  HRESULT hr = g_host.modes ? g_host.modes->GetControlRange(control, &range) : E_NOINTERFACE;
+  long value = 0, flags = 0;
+  if (SUCCEEDED(hr)) hr = g_host.modes->GetControlValue(control, &value, &flags);
+  if (FAILED(hr)) {
+    swprintf(text, 160, L"no %ls control (0x%08lx)", label, static_cast<unsigned long>(hr));
+  } else {
+    long next = value + direction * (range.nStep > 0 ? range.nStep : 1);
+    if (next > range.nMaximum) next = range.nMaximum;
+    if (next < range.nMinimum) next = range.nMinimum;
+    hr = g_host.modes->SetControlValue(control, next, ZELVORA_CONTROL_MANUAL);
+    if (SUCCEEDED(hr)) g_host.modes->GetControlValue(control, &value, &flags);
+    swprintf(text, 160, L"%ls %ld (%ld..%ld)%ls", label, value, range.nMinimum, range.nMaximum,
+             SUCCEEDED(hr) ? L"" : L" - refused");
+  }
+  printf("%ls\n", text);
+  fflush(stdout);
+  return text;
+}
+
 void Run(UINT command) {
   IIZelvora* camera = g_host.camera;
   if (!camera && command != kQuit) return;
@@ -203,6 +236,18 @@ void Run(UINT command) {
       g_host.status = hr == S_FALSE ? (command == kVideoPages ? L"no camera open" : L"no microphone open") : L"";
       break;
     }
+    case kBrightnessUp:
+    case kBrightnessDown:
+      g_host.status = StepControl(ZELVORA_CONTROL_BRIGHTNESS, L"brightness", command == kBrightnessUp ? 1 : -1);
+      break;
+    case kExposureUp:
+    case kExposureDown:
+      g_host.status = StepControl(ZELVORA_CONTROL_EXPOSURE, L"exposure", command == kExposureUp ? 1 : -1);
+      break;
+    case kZoomUp:
+    case kZoomDown:
+      g_host.status = StepControl(ZELVORA_CONTROL_ZOOM, L"zoom", command == kZoomUp ? 1 : -1);
+      break;
     case kQuit:
       DestroyWindow(g_host.window);
       return;
@@ -220,6 +265,13 @@ HMENU BuildMenu() {
   AppendMenuW(menu, MF_STRING, kVideoPages, L"&Video properties...\tV");
   AppendMenuW(menu, MF_STRING, kAudioPages, L"&Audio properties...\tA");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kBrightnessUp, L"&Brightness up\tB");
+  AppendMenuW(menu, MF_STRING, kBrightnessDown, L"Brightness down\tShift+B");
+  AppendMenuW(menu, MF_STRING, kExposureUp, L"&Exposure up\tE");
+  AppendMenuW(menu, MF_STRING, kExposureDown, L"Exposure down\tShift+E");
+  AppendMenuW(menu, MF_STRING, kZoomUp, L"&Zoom in\tZ");
+  AppendMenuW(menu, MF_STRING, kZoomDown, L"Zoom out\tShift+Z");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kQuit, L"E&xit\tEsc");
   AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menu), L"&Camera");
   return bar;
@@ -227,7 +279,10 @@ HMENU BuildMenu() {
 
 HACCEL BuildAccelerators() {
   ACCEL keys[] = {{FVIRTKEY, 'S', kSnapshot},   {FVIRTKEY, 'R', kRecord},     {FVIRTKEY, 'P', kPauseRun},
-                  {FVIRTKEY, 'V', kVideoPages}, {FVIRTKEY, 'A', kAudioPages}, {FVIRTKEY, VK_ESCAPE, kQuit}};
+                  {FVIRTKEY, 'V', kVideoPages}, {FVIRTKEY, 'A', kAudioPages}, {FVIRTKEY, VK_ESCAPE, kQuit},
+                  {FVIRTKEY, 'B', kBrightnessUp}, {FVIRTKEY | FSHIFT, 'B', kBrightnessDown},
+                  {FVIRTKEY, 'E', kExposureUp},   {FVIRTKEY | FSHIFT, 'E', kExposureDown},
+                  {FVIRTKEY, 'Z', kZoomUp},       {FVIRTKEY | FSHIFT, 'Z', kZoomDown}};
   return CreateAcceleratorTableW(keys, sizeof(keys) / sizeof(keys[0]));
 }
 
@@ -287,6 +342,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       KillTimer(hwnd, kTitleTimer);
       KillTimer(hwnd, kQuitTimer);
+      if (g_host.modes) {
+        g_host.modes->Release();
+        g_host.modes = nullptr;
+      }
       if (g_host.camera) {
         // Stops the graph; frames waiting for this thread are let through first.
         g_host.camera->ReleaseCamera();
@@ -358,6 +417,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     CoUninitialize();
     return 1;
   }
+
+  // Camera controls (an older component without them: the keys report that).
+  g_host.camera->QueryInterface(IID_ICameraMode, reinterpret_cast<void**>(&g_host.modes));
 
   // The camera: by name, or the first one; the first microphone with it, for recordings.
   IDevice* devices = nullptr;

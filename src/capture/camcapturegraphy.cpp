@@ -49,6 +49,7 @@ HRESULT CaptureGraph::ReleaseGraph() {
   m_bRunning = FALSE;
   m_bAudioInVideo = FALSE;
   m_dwCameraState = CameraState::None;
+  m_Controls.clear();  // they were the camera's that goes now
   return hr;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/audiomixer.h"
+#include "capture/controlcheck.h"
 #include "capture/modechoice.h"
 #include "devices/deviceenumerator.h"
 #include "media/camgraphybuilder.h"
@@ -93,6 +94,20 @@ class CaptureGraph {
   DWORD LoadPolicy() const { return m_dwLoadPolicy; }
   void FrameCounts(ULONG* delivered, ULONG* dropped) { m_FrameCallback.FrameCounts(delivered, dropped); }
 
+  // Camera controls of the loaded camera (ids of controlcheck.h): VFW_E_WRONG_STATE when none is
+  // loaded, E_INVALIDARG for an unknown id or a mode other than exactly automatic or manual,
+  // E_NOINTERFACE when the camera lacks the control's set, kNoSuchControl when it lacks the
+  // control. The list holds every control whose range the camera reports, in id order; it is
+  // read from the camera and kept until the next list or the end of the graph (reading the
+  // ranges may take USB requests), and ListedControl gives its entries.
+  HRESULT ListControls(int* count);
+  HRESULT ListedControl(int index, ControlRange* range) const;
+  HRESULT GetControlRange(long control, ControlRange* range);
+  HRESULT GetControlValue(long control, long* value, long* flags);
+  // A manual value off the range or step (kControlValueRefused) and a mode the control does not
+  // offer (kControlModeRefused) never reach the camera; the camera's own failure is returned.
+  HRESULT SetControlValue(long control, long value, long flags);
+
   // Recording.
   HRESULT StartCapture(const WCHAR* fileName, double volume);
   HRESULT StopCapture();
@@ -108,6 +123,8 @@ class CaptureGraph {
   friend class FrameDeliveryTestAccess;
 
   HRESULT ReleaseGraph();
+  // A camera is loaded: its filter is in the graph (whether the graph runs, pauses or stops).
+  bool CameraLoaded() const;
   // Takes every event out of the graph's queue and frees it: called when the graph is emptied,
   // so no event of the filters just removed is reported against the next load.
   void DiscardQueuedEvents();
@@ -229,6 +246,8 @@ class CaptureGraph {
   const ModeRequest* m_pModeRequest = nullptr;
   DWORD m_dwLoadPolicy = 0;
   std::wstring m_strCameraId;
+  // Camera controls: the list the last ListControls read; emptied with the graph.
+  std::vector<ControlRange> m_Controls;
   // Platform services of the recording, replaceable for tests (not owned).
   WmRuntime* m_pWmRuntime = &SystemWmRuntime();
   AudioMixerApi* m_pMixer = &SystemAudioMixer();

@@ -20,6 +20,12 @@ constexpr UINT kGraphNotifyMessage = WM_APP + 2;  // 0x8002
 // the component delivers at the format, size and rate asked for.
 constexpr HRESULT kNoSuchDevice = static_cast<HRESULT>(0x80040A01L);
 constexpr HRESULT kNoSuchMode = static_cast<HRESULT>(0x80040A02L);
+// Failures of the camera controls: the camera lacks the control (its set's interface answers,
+// the control's range does not); a manual value off the range or its step; a mode the control
+// does not offer. The last two are found before anything reaches the camera.
+constexpr HRESULT kNoSuchControl = static_cast<HRESULT>(0x80040A03L);
+constexpr HRESULT kControlValueRefused = static_cast<HRESULT>(0x80040A04L);
+constexpr HRESULT kControlModeRefused = static_cast<HRESULT>(0x80040A05L);
 // Load policy flag: the sized loads fall back to NV12, then MJPG, where they would return 7 or 8.
 constexpr DWORD kLoadFallbackCompressed = 0x00000001;
 

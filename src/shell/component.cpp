@@ -307,6 +307,20 @@ void FillModeInfo(const CameraModeEntry& entry, CameraModeInfo* info) {
   info->bDeliverable = entry.mode.deliverable ? 1 : 0;
 }
 
+// A host's record of a camera control.
+void FillControlInfo(const ControlRange& range, CameraControlInfo* info) {
+  ZeroMemory(info, sizeof(*info));
+  info->nControl = range.control;
+  const wchar_t* name = ControlName(range.control);
+  const size_t room = sizeof(info->tcName) / sizeof(info->tcName[0]);
+  for (size_t i = 0; name && name[i] && i + 1 < room; ++i) info->tcName[i] = static_cast<unsigned short>(name[i]);
+  info->nMinimum = range.minimum;
+  info->nMaximum = range.maximum;
+  info->nStep = range.step;
+  info->nDefault = range.defaultValue;
+  info->nCapsFlags = range.caps;
+}
+
 }  // namespace
 
 STDMETHODIMP CIZelvora::GetCameraCount(int* pnCount) {
@@ -394,6 +408,49 @@ STDMETHODIMP CIZelvora::GetFrameCounts(unsigned long* pdwDelivered, unsigned lon
   *pdwDelivered = delivered;
   *pdwDropped = dropped;
   return S_OK;
+}
+
+// GetControlCount reads the loaded camera's controls and keeps the list (a load or a release
+// empties it); GetControlInfo hands out its entries.
+STDMETHODIMP CIZelvora::GetControlCount(int* pnCount) {
+  if (!pnCount) return E_POINTER;
+  return m_Capture.ListControls(pnCount);
+}
+
+STDMETHODIMP CIZelvora::GetControlInfo(int nIndex, CameraControlInfo* pInfo) {
+  if (!pInfo) return E_POINTER;
+  ZeroMemory(pInfo, sizeof(*pInfo));
+  ControlRange range;
+  HRESULT hr = m_Capture.ListedControl(nIndex, &range);
+  if (FAILED(hr)) return hr;
+  FillControlInfo(range, pInfo);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetControlRange(long nControl, CameraControlInfo* pInfo) {
+  if (!pInfo) return E_POINTER;
+  ZeroMemory(pInfo, sizeof(*pInfo));
+  ControlRange range;
+  HRESULT hr = m_Capture.GetControlRange(nControl, &range);
+  if (FAILED(hr)) return hr;
+  FillControlInfo(range, pInfo);
+  return S_OK;
+}
+
+STDMETHODIMP CIZelvora::GetControlValue(long nControl, long* plValue, long* plFlags) {
+  if (!plValue || !plFlags) return E_POINTER;
+  *plValue = 0;
+  *plFlags = 0;
+  long value = 0, flags = 0;
+  HRESULT hr = m_Capture.GetControlValue(nControl, &value, &flags);
+  if (FAILED(hr)) return hr;
+  *plValue = value;
+  *plFlags = flags;
+  return hr;
+}
+
+STDMETHODIMP CIZelvora::SetControlValue(long nControl, long lValue, long lFlags) {
+  return m_Capture.SetControlValue(nControl, lValue, lFlags);
 }
 
 }  // namespace zelvora

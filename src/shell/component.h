@@ -98,6 +98,11 @@ class CIZelvora final : public IIZelvora,
   STDMETHODIMP SetLoadPolicy(unsigned long dwPolicy) override;
   STDMETHODIMP GetLoadPolicy(unsigned long* pdwPolicy) override;
   STDMETHODIMP GetFrameCounts(unsigned long* pdwDelivered, unsigned long* pdwDropped) override;
+  STDMETHODIMP GetControlCount(int* pnCount) override;
+  STDMETHODIMP GetControlInfo(int nIndex, CameraControlInfo* pInfo) override;
+  STDMETHODIMP GetControlRange(long nControl, CameraControlInfo* pInfo) override;
+  STDMETHODIMP GetControlValue(long nControl, long* plValue, long* plFlags) override;
+  STDMETHODIMP SetControlValue(long nControl, long lValue, long lFlags) override;
 
  private:
   friend class CIZelvoraTestAccess;

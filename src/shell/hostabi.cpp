@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "Zelvora.h"
+#include "capture/controlcheck.h"
 #include "capture/formatchoice.h"
 #include "media/hosttypes.h"
 #include "playback/fileplayer.h"
@@ -20,6 +21,23 @@ static_assert(kNotWindowsMediaFile == ZELVORA_S_NOT_WINDOWS_MEDIA_FILE, "success
 static_assert(kNoSuchDevice == ZELVORA_E_NO_SUCH_DEVICE, "failure code");
 static_assert(kNoSuchMode == ZELVORA_E_NO_SUCH_MODE, "failure code");
 static_assert(kLoadFallbackCompressed == ZELVORA_LOAD_FALLBACK_COMPRESSED, "load policy");
+static_assert(kNoSuchControl == ZELVORA_E_NO_SUCH_CONTROL, "failure code");
+static_assert(kControlValueRefused == ZELVORA_E_CONTROL_VALUE, "failure code");
+static_assert(kControlModeRefused == ZELVORA_E_CONTROL_MODE, "failure code");
+static_assert(kControlAuto == ZELVORA_CONTROL_AUTO && kControlManual == ZELVORA_CONTROL_MANUAL, "control modes");
+static_assert(kControlBrightness == ZELVORA_CONTROL_BRIGHTNESS && kControlContrast == ZELVORA_CONTROL_CONTRAST &&
+                  kControlHue == ZELVORA_CONTROL_HUE && kControlSaturation == ZELVORA_CONTROL_SATURATION &&
+                  kControlSharpness == ZELVORA_CONTROL_SHARPNESS && kControlGamma == ZELVORA_CONTROL_GAMMA &&
+                  kControlColorEnable == ZELVORA_CONTROL_COLOR_ENABLE &&
+                  kControlWhiteBalance == ZELVORA_CONTROL_WHITE_BALANCE &&
+                  kControlBacklightCompensation == ZELVORA_CONTROL_BACKLIGHT_COMPENSATION &&
+                  kControlGain == ZELVORA_CONTROL_GAIN,
+              "picture setting ids");
+static_assert(kControlPan == ZELVORA_CONTROL_PAN && kControlTilt == ZELVORA_CONTROL_TILT &&
+                  kControlRoll == ZELVORA_CONTROL_ROLL && kControlZoom == ZELVORA_CONTROL_ZOOM &&
+                  kControlExposure == ZELVORA_CONTROL_EXPOSURE && kControlIris == ZELVORA_CONTROL_IRIS &&
+                  kControlFocus == ZELVORA_CONTROL_FOCUS,
+              "camera setting ids");
 
 static_assert(sizeof(RenderFrame) == sizeof(::RenderFrame), "RenderFrame");
 static_assert(offsetof(RenderFrame, width) == offsetof(::RenderFrame, width), "RenderFrame");

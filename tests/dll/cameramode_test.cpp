@@ -365,3 +365,181 @@ TEST_F(CameraModes, TheInterfaceBelongsToTheObject) {
 }
 
 }  // namespace
+
+// ---- camera controls ----
+
+namespace {
+
+constexpr long kAuto = ZELVORA_CONTROL_AUTO, kManual = ZELVORA_CONTROL_MANUAL;
+using Setting = std::pair<long, long>;  // value and mode flags
+
+// What the virtual camera reports (minimum, maximum, step, default, caps, mode at start), in list order.
+const struct {
+  long id;
+  const wchar_t* name;
+  long range[5], startFlags;
+} kVirtualControls[] = {
+    {ZELVORA_CONTROL_BRIGHTNESS, L"Brightness", {-64, 64, 1, 0, kManual}, kManual},
+    {ZELVORA_CONTROL_CONTRAST, L"Contrast", {0, 100, 1, 50, kManual}, kManual},
+    {ZELVORA_CONTROL_SATURATION, L"Saturation", {0, 200, 1, 100, kManual}, kManual},
+    {ZELVORA_CONTROL_SHARPNESS, L"Sharpness", {0, 7, 1, 2, kManual}, kManual},
+    {ZELVORA_CONTROL_WHITE_BALANCE, L"WhiteBalance", {2800, 6500, 100, 4600, kAuto | kManual}, kAuto},
+    {ZELVORA_CONTROL_BACKLIGHT_COMPENSATION, L"BacklightCompensation", {0, 1, 1, 0, kManual}, kManual},
+    {ZELVORA_CONTROL_GAIN, L"Gain", {0, 100, 1, 0, kAuto | kManual}, kManual},
+    {ZELVORA_CONTROL_ZOOM, L"Zoom", {100, 400, 10, 100, kManual}, kManual},
+    {ZELVORA_CONTROL_EXPOSURE, L"Exposure", {-11, -2, 1, -6, kAuto | kManual}, kAuto},
+    {ZELVORA_CONTROL_FOCUS, L"Focus", {0, 250, 5, 0, kAuto | kManual}, kAuto}};
+
+class CameraControls : public CameraModes {
+ protected:
+  Setting Value(long control) {
+    long value = -1, flags = -1;
+    return SUCCEEDED(modes->GetControlValue(control, &value, &flags)) ? Setting(value, flags) : Setting(-1, -1);
+  }
+  // The number of Set calls the live virtual camera received, and the brightness it holds.
+  Setting DeviceSetsAndBrightness() {
+    ComPtr<IZelvoraDeviceControl> device = LiveDevice(ZVD_CAMERA_MAIN);
+    ComPtr<IAMVideoProcAmp> amp;
+    ULONG sets = ~0u;
+    long value = -999, flags = 0;
+    if (device && SUCCEEDED(device->GetControlSetCount(&sets)) && SUCCEEDED(device.As(&amp)))
+      amp->Get(VideoProcAmp_Brightness, &value, &flags);
+    return {static_cast<long>(sets), value};
+  }
+  // The mean byte of the third picture delivered from now on (the first ones may be in flight).
+  double MeanOfNextPicture() {
+    int seen = 0;
+    double sum = -1;
+    window.onFrame = [&](const RenderFrame* frame) {
+      if (!frame || !frame->data || ++seen != 3) return;
+      const size_t bytes = static_cast<size_t>(frame->width) * 3 * frame->height;
+      sum = 0;
+      for (size_t i = 0; i < bytes; ++i) sum += frame->data[i];
+      sum /= bytes;
+    };
+    PumpUntil(5000, [&] { return seen >= 3; });
+    window.onFrame = nullptr;
+    return sum;
+  }
+};
+
+TEST_F(CameraControls, TheListAndRangesAreTheCamerasAndValuesRoundTrip) {
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+  int count = 0;
+  ASSERT_EQ(S_OK, modes->GetControlCount(&count));
+  ASSERT_EQ(10, count);
+  for (int i = 0; i < count; ++i) {
+    const auto& c = kVirtualControls[i];
+    CameraControlInfo listed, byId;
+    ASSERT_EQ(S_OK, modes->GetControlInfo(i, &listed));
+    ASSERT_EQ(S_OK, modes->GetControlRange(c.id, &byId));
+    EXPECT_EQ(0, memcmp(&listed, &byId, sizeof(listed))) << i;
+    EXPECT_EQ(c.id, listed.nControl);
+    EXPECT_STREQ(c.name, reinterpret_cast<const wchar_t*>(listed.tcName));
+    EXPECT_EQ(std::vector<long>(c.range, c.range + 5),
+              (std::vector<long>{listed.nMinimum, listed.nMaximum, listed.nStep, listed.nDefault, listed.nCapsFlags}));
+    EXPECT_EQ(Setting(c.range[3], c.startFlags), Value(c.id)) << i;
+  }
+  // A picture setting and camera settings; automatic keeps the value the camera has.
+  EXPECT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, -17, kManual));
+  EXPECT_EQ(Setting(-17, kManual), Value(ZELVORA_CONTROL_BRIGHTNESS));
+  EXPECT_EQ(Setting(1, -17), DeviceSetsAndBrightness());
+  EXPECT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_ZOOM, 400, kManual));
+  EXPECT_EQ(Setting(400, kManual), Value(ZELVORA_CONTROL_ZOOM));
+  EXPECT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_FOCUS, 125, kManual));
+  EXPECT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_FOCUS, 999, kAuto));
+  EXPECT_EQ(Setting(125, kAuto), Value(ZELVORA_CONTROL_FOCUS));
+}
+
+TEST_F(CameraControls, EveryRefusalHasItsCodeAndSendsNothing) {
+  CameraControlInfo info;
+  long value = 0, flags = 0;
+  int count = -1;
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetControlCount(&count));
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetControlInfo(0, &info));
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetControlRange(ZELVORA_CONTROL_ZOOM, &info));
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->GetControlValue(ZELVORA_CONTROL_ZOOM, &value, &flags));
+  EXPECT_EQ(VFW_E_WRONG_STATE, modes->SetControlValue(ZELVORA_CONTROL_ZOOM, 100, kManual));
+  EXPECT_EQ(E_POINTER, modes->GetControlCount(nullptr));
+  EXPECT_EQ(E_POINTER, modes->GetControlInfo(0, nullptr));
+  EXPECT_EQ(E_POINTER, modes->GetControlRange(ZELVORA_CONTROL_ZOOM, nullptr));
+  EXPECT_EQ(E_POINTER, modes->GetControlValue(ZELVORA_CONTROL_ZOOM, &value, nullptr));
+
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+  ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, 7, kManual));
+  // Value, step and mode refusals; then controls the camera lacks and ids that are none, which
+  // the two reading methods refuse alike.
+  constexpr long kBright = ZELVORA_CONTROL_BRIGHTNESS, kZoom = ZELVORA_CONTROL_ZOOM;
+  const struct {
+    long control, value, flags;
+    HRESULT expected;
+  } cases[] = {{kBright, 65, kManual, ZELVORA_E_CONTROL_VALUE},  {kBright, -65, kManual, ZELVORA_E_CONTROL_VALUE},
+               {kZoom, 105, kManual, ZELVORA_E_CONTROL_VALUE},   {kZoom, 410, kManual, ZELVORA_E_CONTROL_VALUE},
+               {kBright, 0, kAuto, ZELVORA_E_CONTROL_MODE},      {kZoom, 100, kAuto, ZELVORA_E_CONTROL_MODE},
+               {kBright, 0, 0, E_INVALIDARG},                    {kBright, 0, kAuto | kManual, E_INVALIDARG},
+               {ZELVORA_CONTROL_HUE, 0, kManual, ZELVORA_E_NO_SUCH_CONTROL},
+               {ZELVORA_CONTROL_PAN, 0, kManual, ZELVORA_E_NO_SUCH_CONTROL},
+               {10, 0, kManual, E_INVALIDARG}, {0x107, 0, kManual, E_INVALIDARG}, {-1, 0, kManual, E_INVALIDARG}};
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    const auto& c = cases[i];
+    EXPECT_EQ(c.expected, modes->SetControlValue(c.control, c.value, c.flags)) << i;
+    if (i < 8) continue;
+    EXPECT_EQ(c.expected, modes->GetControlRange(c.control, &info)) << i;
+    EXPECT_EQ(c.expected, modes->GetControlValue(c.control, &value, &flags)) << i;
+  }
+  EXPECT_EQ(Setting(1, 7), DeviceSetsAndBrightness()) << "a refused request reached the camera";
+  ASSERT_EQ(S_OK, modes->GetControlCount(&count));
+  for (int index : {-1, 10}) EXPECT_EQ(E_INVALIDARG, modes->GetControlInfo(index, &info)) << index;
+
+  // A camera without the two interfaces; the list kept for the last camera went with it.
+  ScopedTestCamera bare(L"ZelvoraDev97 NoControls", L"Zelvora No Controls", L"RGB24 320x240@30", L"nocontrols");
+  ASSERT_TRUE(bare.registered);
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(L"Zelvora No Controls"), 320, 240));
+  EXPECT_EQ(E_INVALIDARG, modes->GetControlInfo(0, &info));
+  ASSERT_EQ(S_OK, modes->GetControlCount(&count));
+  EXPECT_EQ(0, count);
+  for (long control : {ZELVORA_CONTROL_BRIGHTNESS, ZELVORA_CONTROL_ZOOM}) {
+    EXPECT_EQ(E_NOINTERFACE, modes->GetControlRange(control, &info));
+    EXPECT_EQ(E_NOINTERFACE, modes->GetControlValue(control, &value, &flags));
+    EXPECT_EQ(E_NOINTERFACE, modes->SetControlValue(control, 100, kManual));
+  }
+}
+
+TEST_F(CameraControls, ValuesSurvivePauseRunAndRecordingAndANewLoadStartsAtTheDefaults) {
+  ASSERT_EQ(S_OK, camera->LoadCameraWithAudio(W(ZVD_CAMERA_MAIN), 320, 240, W(ZVD_MICROPHONE_MAIN)));
+  ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, 30, kManual));
+  ASSERT_TRUE(SUCCEEDED(camera->GraphPause()));
+  // A paused camera is loaded: its controls can be set.
+  ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_EXPOSURE, -3, kManual));
+  ASSERT_TRUE(SUCCEEDED(camera->GraphPlay()));
+  WCHAR folder[MAX_PATH] = L"";
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+  const std::wstring file = std::wstring(folder) + L"zelvora_controls_recording.wmv";
+  ASSERT_EQ(S_OK, camera->StartCapture(W(file.c_str())));
+  ASSERT_TRUE(SeeFrames(3));
+  ASSERT_EQ(S_OK, camera->StopCapture());
+  DeleteFileW(file.c_str());
+  EXPECT_EQ(Setting(30, kManual), Value(ZELVORA_CONTROL_BRIGHTNESS));
+  EXPECT_EQ(Setting(-3, kManual), Value(ZELVORA_CONTROL_EXPOSURE));
+
+  // The virtual camera keeps its values in the filter object: a new load is a new one.
+  ASSERT_EQ(S_OK, camera->ReleaseCamera());
+  ASSERT_EQ(S_OK, camera->LoadCameraXY(W(ZVD_CAMERA_MAIN), 320, 240));
+  EXPECT_EQ(Setting(0, kManual), Value(ZELVORA_CONTROL_BRIGHTNESS));
+  EXPECT_EQ(Setting(-6, kAuto), Value(ZELVORA_CONTROL_EXPOSURE));
+}
+
+TEST_F(CameraControls, BrightnessIsSeenInTheFrames) {
+  ASSERT_EQ(S_OK, modes->LoadCameraMode(W(IdOf(ZVD_CAMERA_MAIN).c_str()), W(L"RGB24"), 320, 240, 0, nullptr));
+  const double plain = MeanOfNextPicture();
+  ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, 40, kManual));
+  const double brighter = MeanOfNextPicture();
+  ASSERT_EQ(S_OK, modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, -40, kManual));
+  const double darker = MeanOfNextPicture();
+  // Clamping at 0 and 255 takes some of the 40 away where the pattern is black or white.
+  EXPECT_TRUE(plain > 0 && brighter > plain + 15 && brighter <= plain + 40) << plain << " " << brighter;
+  EXPECT_TRUE(darker < plain - 15 && darker >= plain - 40) << plain << " " << darker;
+}
+
+}  // namespace

@@ -306,3 +306,14 @@ TEST(TypeLibrary, ParameterTypesOfEveryMethod) {
     for (UINT i = 0; i < count; ++i) EXPECT_EQ(type.methods[i], Signature(info.Get(), i)) << i;
   }
 }
+
+// The camera control methods come after the capture mode methods: the older slots stay.
+TEST(TypeLibrary, CameraControlMethodsFollowTheModeMethods) {
+  ComPtr<ITypeLib> library = RegisteredTypeLib();
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_ICameraMode, &info));
+  EXPECT_EQ(L"GetFrameCounts", FunctionName(info.Get(), 8));
+  EXPECT_EQ(L"GetControlInfo(in int nIndex, out ptr CameraControlInfo pInfo)", Signature(info.Get(), 10));
+  EXPECT_EQ(L"SetControlValue(in i4 nControl, in i4 lValue, in i4 lFlags)", Signature(info.Get(), 13));
+  EXPECT_EQ(L"?", Signature(info.Get(), 14));
+}

@@ -117,6 +117,14 @@ if [ -s "$report" ]; then
   case "$title" in *"recording stopped (0x00000000)"*) ;; *) echo "the recording did not stop cleanly"; failed=1 ;; esac
   # The preview runs on after the recording: frames are counted in the title once a second.
   case "$title" in *" - 0.0 frames/s"*) echo "no frames after the recording"; failed=1 ;; esac
+  echo "-- camera controls (B: brightness one step up; Shift+Z: zoom stays at its minimum)"
+  wait_title() {  # PATTERN: polls the title (commands are posted) for up to 10 s
+    n=0; title=$(check title)
+    while ! case "$title" in $1) true ;; *) false ;; esac && [ "$n" -lt 20 ]; do sleep 0.5; n=$((n + 1)); title=$(check title); done
+    echo "$title"; case "$title" in $1) true ;; *) false ;; esac
+  }
+  check command 107; wait_title '* - brightness 1 (-64..64)*' || { echo "brightness not stepped"; failed=1; }
+  check command 112; wait_title '* - zoom 100 (100..400)*' || { echo "zoom not kept at its minimum"; failed=1; }
   echo "-- quit (Esc)"
   check command 106
 fi
