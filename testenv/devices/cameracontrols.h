@@ -50,9 +50,12 @@ class CameraControls {
   HRESULT Set(Group group, LONG property, LONG value, LONG flags);
   HRESULT Get(Group group, LONG property, LONG* value, LONG* flags);
 
-  class ProcAmpPart final : public IAMVideoProcAmp {
+  // One interface of a set: its IUnknown methods go to the filter, the others to the group's
+  // controls. IAMVideoProcAmp and IAMCameraControl have the same three methods.
+  template <class Interface, Group kGroup>
+  class Part final : public Interface {
    public:
-    explicit ProcAmpPart(CameraControls* controls) : m_controls(controls) {}
+    explicit Part(CameraControls* controls) : m_controls(controls) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
       return m_controls->m_owner->QueryInterface(riid, ppv);
     }
@@ -60,41 +63,20 @@ class CameraControls {
     STDMETHODIMP_(ULONG) Release() override { return m_controls->m_owner->Release(); }
     STDMETHODIMP GetRange(LONG property, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,
                           LONG* caps) override {
-      return m_controls->GetRange(Group::ProcAmp, property, minimum, maximum, step, defaultValue, caps);
+      return m_controls->GetRange(kGroup, property, minimum, maximum, step, defaultValue, caps);
     }
     STDMETHODIMP Set(LONG property, LONG value, LONG flags) override {
-      return m_controls->Set(Group::ProcAmp, property, value, flags);
+      return m_controls->Set(kGroup, property, value, flags);
     }
     STDMETHODIMP Get(LONG property, LONG* value, LONG* flags) override {
-      return m_controls->Get(Group::ProcAmp, property, value, flags);
+      return m_controls->Get(kGroup, property, value, flags);
     }
 
    private:
     CameraControls* m_controls;
   };
-
-  class CameraPart final : public IAMCameraControl {
-   public:
-    explicit CameraPart(CameraControls* controls) : m_controls(controls) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-      return m_controls->m_owner->QueryInterface(riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return m_controls->m_owner->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return m_controls->m_owner->Release(); }
-    STDMETHODIMP GetRange(LONG property, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,
-                          LONG* caps) override {
-      return m_controls->GetRange(Group::Camera, property, minimum, maximum, step, defaultValue, caps);
-    }
-    STDMETHODIMP Set(LONG property, LONG value, LONG flags) override {
-      return m_controls->Set(Group::Camera, property, value, flags);
-    }
-    STDMETHODIMP Get(LONG property, LONG* value, LONG* flags) override {
-      return m_controls->Get(Group::Camera, property, value, flags);
-    }
-
-   private:
-    CameraControls* m_controls;
-  };
+  using ProcAmpPart = Part<IAMVideoProcAmp, Group::ProcAmp>;
+  using CameraPart = Part<IAMCameraControl, Group::Camera>;
 
   IUnknown* m_owner;  // not counted: it owns this object
   ProcAmpPart m_procAmp;
