@@ -27,12 +27,14 @@ struct CameraModel {
   bool running = false;
   unsigned long state = 0;
   bool exact = true;  // false after a call whose effect the model leaves open: the state is read back
+  long brightness = 0;  // the camera's, set through the controls (every load binds a new filter)
 
   void Loaded(bool ok) {
     haveControl = true;
     connected = ok;
     running = ok;
     state = ok ? 1 : 0;
+    brightness = 0;
   }
   void Released() { *this = CameraModel(); }
 };
@@ -302,6 +304,44 @@ class ModelRun {
     return Expect(E_POINTER, hr, "null pointer");
   }
 
+  // Camera controls of the virtual camera: they answer whenever a load left a camera state, in
+  // any state, and refuse out-of-range values without touching the camera.
+  bool Controls() {
+    ComPtr<ICameraMode> modes;
+    if (FAILED(m_camera.As(&modes))) return Fail("no ICameraMode");
+    const bool loaded = m_model.state != 0;
+    const HRESULT none = VFW_E_WRONG_STATE;
+    HRESULT hr;
+    switch (Pick(3)) {
+      case 0: {
+        int count = -1;
+        hr = modes->GetControlCount(&count);
+        Log("GetControlCount", hr);
+        if (!Expect(loaded ? S_OK : none, hr, "GetControlCount")) return false;
+        return !loaded || count == 10 ? true : Fail("the virtual camera lists 10 controls");
+      }
+      case 1: {
+        const long value = static_cast<long>(Pick(161)) - 80;
+        hr = modes->SetControlValue(ZELVORA_CONTROL_BRIGHTNESS, value, ZELVORA_CONTROL_MANUAL);
+        Log("SetControlValue(brightness " + std::to_string(value) + ")", hr);
+        const bool inRange = value >= -64 && value <= 64;
+        if (!Expect(!loaded ? none : inRange ? S_OK : ZELVORA_E_CONTROL_VALUE, hr, "SetControlValue")) return false;
+        if (loaded && inRange) m_model.brightness = value;
+        return true;
+      }
+      default: {
+        long value = 99, flags = 0;
+        hr = modes->GetControlValue(ZELVORA_CONTROL_BRIGHTNESS, &value, &flags);
+        Log("GetControlValue(brightness)", hr);
+        if (!Expect(loaded ? S_OK : none, hr, "GetControlValue")) return false;
+        return !loaded || (value == m_model.brightness && flags == ZELVORA_CONTROL_MANUAL)
+                   ? true
+                   : Fail("brightness " + std::to_string(value) + ", the model expects " +
+                          std::to_string(m_model.brightness));
+      }
+    }
+  }
+
   // The host lets go of the object and makes a new one.
   bool NewObjectStep() {
     Log("Release object", S_OK);
@@ -396,7 +436,8 @@ const ModelRun::Operation ModelRun::kOperations[] = {
     {"format lists", 5, &ModelRun::FormatLists},
     {"setters", 5, &ModelRun::Setter},
     {"events", 4, &ModelRun::Events},
-    {"playback", 12, &ModelRun::PlayerStep},
+    {"playback", 9, &ModelRun::PlayerStep},
+    {"camera controls", 3, &ModelRun::Controls},
     {"a new object", 3, &ModelRun::NewObjectStep},
     {"pump", 13, &ModelRun::Pump},
 };
