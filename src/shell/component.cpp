@@ -307,9 +307,10 @@ void FillModeInfo(const CameraModeEntry& entry, CameraModeInfo* info) {
   info->bDeliverable = entry.mode.deliverable ? 1 : 0;
 }
 
-// A host's record of a camera control.
-void FillControlInfo(const ControlRange& range, CameraControlInfo* info) {
+// A host's record of a camera control read with result `hr`: cleared, and filled on success.
+HRESULT HandOutControlInfo(HRESULT hr, const ControlRange& range, CameraControlInfo* info) {
   ZeroMemory(info, sizeof(*info));
+  if (FAILED(hr)) return hr;
   info->nControl = range.control;
   const wchar_t* name = ControlName(range.control);
   const size_t room = sizeof(info->tcName) / sizeof(info->tcName[0]);
@@ -319,6 +320,7 @@ void FillControlInfo(const ControlRange& range, CameraControlInfo* info) {
   info->nStep = range.step;
   info->nDefault = range.defaultValue;
   info->nCapsFlags = range.caps;
+  return S_OK;
 }
 
 }  // namespace
@@ -419,22 +421,14 @@ STDMETHODIMP CIZelvora::GetControlCount(int* pnCount) {
 
 STDMETHODIMP CIZelvora::GetControlInfo(int nIndex, CameraControlInfo* pInfo) {
   if (!pInfo) return E_POINTER;
-  ZeroMemory(pInfo, sizeof(*pInfo));
   ControlRange range;
-  HRESULT hr = m_Capture.ListedControl(nIndex, &range);
-  if (FAILED(hr)) return hr;
-  FillControlInfo(range, pInfo);
-  return S_OK;
+  return HandOutControlInfo(m_Capture.ListedControl(nIndex, &range), range, pInfo);
 }
 
 STDMETHODIMP CIZelvora::GetControlRange(long nControl, CameraControlInfo* pInfo) {
   if (!pInfo) return E_POINTER;
-  ZeroMemory(pInfo, sizeof(*pInfo));
   ControlRange range;
-  HRESULT hr = m_Capture.GetControlRange(nControl, &range);
-  if (FAILED(hr)) return hr;
-  FillControlInfo(range, pInfo);
-  return S_OK;
+  return HandOutControlInfo(m_Capture.GetControlRange(nControl, &range), range, pInfo);
 }
 
 STDMETHODIMP CIZelvora::GetControlValue(long nControl, long* plValue, long* plFlags) {

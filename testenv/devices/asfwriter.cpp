@@ -55,15 +55,6 @@ std::string SubtypeName(const AM_MEDIA_TYPE& mt) {
   return Utf8(text);
 }
 
-const BITMAPINFOHEADER* BitmapOf(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat) return nullptr;
-  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
-}
-
 bool UncompressedVideo(const GUID& subtype) {
   static const GUID* const accepted[] = {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB565,
                                          &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_YUY2,  &MEDIASUBTYPE_UYVY,
@@ -196,7 +187,7 @@ HRESULT WriterInputPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   switch (m_stream.kind) {
     case StreamKind::Video: {
       if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !UncompressedVideo(mt.subtype)) return VFW_E_TYPE_NOT_ACCEPTED;
-      const BITMAPINFOHEADER* bmi = BitmapOf(mt);
+      const BITMAPINFOHEADER* bmi = VideoBitmapOf(mt);
       if (!bmi || bmi->biWidth <= 0 || bmi->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
       return S_OK;
     }
@@ -247,7 +238,7 @@ STDMETHODIMP WriterInputPin::Receive(IMediaSample* sample) {
   unsigned frame = 0;
   const AM_MEDIA_TYPE& mt = m_mt.Get();
   if (m_stream.kind == StreamKind::Video) {
-    const BITMAPINFOHEADER* bmi = BitmapOf(mt);
+    const BITMAPINFOHEADER* bmi = VideoBitmapOf(mt);
     if (bmi && data && length > 0) {
       zvpattern::Layout layout;
       bool known = true;
@@ -288,7 +279,8 @@ int WriterInputPin::AddFileStream(zvasf::Muxer* muxer, unsigned number) {
   const AM_MEDIA_TYPE& mt = m_mt.Get();
   m_fileStream = -1;
   if (m_stream.kind == StreamKind::Video) {
-    const BITMAPINFOHEADER* bmi = BitmapOf(mt);
+    REFERENCE_TIME interval = 0;
+    const BITMAPINFOHEADER* bmi = VideoBitmapOf(mt, &interval);
     if (!bmi) return -1;
     zvasf::VideoFormat format;
     format.width = bmi->biWidth;
@@ -296,10 +288,7 @@ int WriterInputPin::AddFileStream(zvasf::Muxer* muxer, unsigned number) {
     format.bitCount = bmi->biBitCount;
     format.compression = bmi->biCompression;
     format.imageSize = bmi->biSizeImage;
-    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo))
-      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame);
-    else if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2))
-      format.frameInterval = static_cast<uint64_t>(reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame);
+    format.frameInterval = static_cast<uint64_t>(interval);
     m_fileStream = muxer->AddVideoStream(number, format);
   } else if (m_stream.kind == StreamKind::Audio && mt.pbFormat && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
     const WAVEFORMATEX* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
@@ -332,7 +321,7 @@ bool WriterInputPin::AtEndOfStream() {
 std::string WriterInputPin::RecordLine(int index) {
   AutoLock lock(m_statsLock);
   const AM_MEDIA_TYPE& mt = m_mt.Get();
-  const BITMAPINFOHEADER* bmi = IsConnected() ? BitmapOf(mt) : nullptr;
+  const BITMAPINFOHEADER* bmi = IsConnected() ? VideoBitmapOf(mt) : nullptr;
   char head[160];
   snprintf(head, sizeof(head), "input %d stream=%u pin=", index, static_cast<unsigned>(m_stream.number));
   char tail[512];

@@ -22,20 +22,10 @@ namespace {
 const GUID kSubtypeNV12 = {0x3231564e, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 const GUID kSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
-// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null.
-const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& mt) {
-  if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !mt.pbFormat) return nullptr;
-  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
-}
-
 // A picture type of `subtype` whose size has an NV12/I420 layout: its width and height.
 bool PlanarSize(const AM_MEDIA_TYPE& mt, const GUID& subtype, LONG* width, LONG* height) {
-  const BITMAPINFOHEADER* header = HeaderOf(mt);
-  if (!header || !IsEqualGUID(mt.subtype, subtype)) return false;
+  const BITMAPINFOHEADER* header = VideoBitmapOf(mt);
+  if (!header || !IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.subtype, subtype)) return false;
   *width = header->biWidth;
   *height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
   return *width > 0 && *height > 0 && ((*width | *height) & 1) == 0 && *width <= 16384 && *height <= 16384;
@@ -47,6 +37,20 @@ const AM_MEDIA_TYPE& Am(const DMO_MEDIA_TYPE& type) { return reinterpret_cast<co
 static_assert(sizeof(DMO_MEDIA_TYPE) == sizeof(AM_MEDIA_TYPE), "one layout");
 
 DWORD PictureBytes(LONG width, LONG height) { return static_cast<DWORD>(width) * height * 3 / 2; }
+
+// The NV12 picture `source` (Y plane, then interleaved U V rows) as I420 (Y, U, V planes) in
+// `target`, `width` x `height`, both even.
+void Nv12ToI420(const BYTE* source, BYTE* target, LONG width, LONG height) {
+  const size_t lumaBytes = static_cast<size_t>(width) * height;
+  memcpy(target, source, lumaBytes);
+  const BYTE* pairs = source + lumaBytes;
+  BYTE* u = target + lumaBytes;
+  BYTE* v = u + lumaBytes / 4;
+  for (size_t i = 0; i < lumaBytes / 4; ++i) {
+    u[i] = pairs[2 * i];
+    v[i] = pairs[2 * i + 1];
+  }
+}
 
 class ColorConverter final : public IMediaObject, public CountedObject {
  public:
@@ -278,18 +282,6 @@ class ColorConverter final : public IMediaObject, public CountedObject {
 };
 
 }  // namespace
-
-void Nv12ToI420(const BYTE* source, BYTE* target, LONG width, LONG height) {
-  const size_t lumaBytes = static_cast<size_t>(width) * height;
-  memcpy(target, source, lumaBytes);
-  const BYTE* pairs = source + lumaBytes;
-  BYTE* u = target + lumaBytes;
-  BYTE* v = u + lumaBytes / 4;
-  for (size_t i = 0; i < lumaBytes / 4; ++i) {
-    u[i] = pairs[2 * i];
-    v[i] = pairs[2 * i + 1];
-  }
-}
 
 HRESULT CreateColorConverter(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;

@@ -16,8 +16,4 @@ static const CLSID CLSID_StandInColorConverterDmo = {
 
 HRESULT CreateColorConverter(IUnknown* outer, REFIID riid, void** ppv);
 
-// The NV12 picture `source` (Y plane, then interleaved U V rows) as I420 (Y, U, V planes) in
-// `target`, `width` x `height`, both even.
-void Nv12ToI420(const BYTE* source, BYTE* target, LONG width, LONG height);
-
 }  // namespace zvd

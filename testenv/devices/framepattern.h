@@ -93,6 +93,14 @@ inline Rgb Brightened(const Rgb& c, int brightness) {
   return {add(c.r), add(c.g), add(c.b)};
 }
 
+// The band of row `y`: 0 the marker rows, 1 the rest of the bars, 2 the number, 3 the check band.
+inline int BandOfRow(int y, int height) {
+  if (8 * y < height) return 0;
+  if (2 * y < height) return 1;
+  if (4 * y < 3 * height) return 2;
+  return 3;
+}
+
 // Colour of picture point (x, y) for frame `number`, at a brightness (0: the plain pattern).
 inline Rgb PatternPixel(int x, int y, int width, int height, unsigned number, int brightness = 0) {
   Rgb c;
@@ -137,12 +145,7 @@ class Renderer {
     m_height = height;
     m_frameBytes = FrameBytes(layout, width, height);
     m_bandOfRow.resize(height);
-    for (int y = 0; y < height; ++y) {
-      if (8 * y < height) m_bandOfRow[y] = 0;
-      else if (2 * y < height) m_bandOfRow[y] = 1;
-      else if (4 * y < 3 * height) m_bandOfRow[y] = 2;
-      else m_bandOfRow[y] = 3;
-    }
+    for (int y = 0; y < height; ++y) m_bandOfRow[y] = BandOfRow(y, height);
     m_number = 0xFFFFFFFFu;
     for (int band = 0; band < 2; ++band) BuildBand(band, 0);
     m_configured = true;

@@ -345,12 +345,7 @@ bool PatternEncoder::Configure(int width, int height, bool writeHuffmanTables) {
   m_bound = 0;
   const int chromaWidth = (width + 1) / 2;
   m_bandOfRow.resize(height);
-  for (int y = 0; y < height; ++y) {
-    if (8 * y < height) m_bandOfRow[y] = 0;
-    else if (2 * y < height) m_bandOfRow[y] = 1;
-    else if (4 * y < 3 * height) m_bandOfRow[y] = 2;
-    else m_bandOfRow[y] = 3;
-  }
+  for (int y = 0; y < height; ++y) m_bandOfRow[y] = zvpattern::BandOfRow(y, height);
   // Sized once: the row pointers stay valid while bands are rebuilt in place.
   for (int band = 0; band < 4; ++band) {
     m_y[band].assign(width, 0);

@@ -1,5 +1,9 @@
 #include "mediatype.h"
 
+#include <amvideo.h>
+#include <dvdmedia.h>
+#include <uuids.h>
+
 #include <string.h>
 
 namespace zvd {
@@ -78,6 +82,21 @@ BYTE* MediaType::AllocFormat(ULONG bytes) {
   ZeroMemory(m_mt.pbFormat, bytes);
   m_mt.cbFormat = bytes;
   return m_mt.pbFormat;
+}
+
+const BITMAPINFOHEADER* VideoBitmapOf(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* interval) {
+  if (!mt.pbFormat) return nullptr;
+  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    if (interval) *interval = info->AvgTimePerFrame;
+    return &info->bmiHeader;
+  }
+  if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    const VIDEOINFOHEADER2* info = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
+    if (interval) *interval = info->AvgTimePerFrame;
+    return &info->bmiHeader;
+  }
+  return nullptr;
 }
 
 }  // namespace zvd

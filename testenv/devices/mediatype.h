@@ -16,6 +16,10 @@ bool SameMediaType(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 // Whether `full` fits the partial type `partial` (GUID_NULL fields match anything).
 bool MatchesPartial(const AM_MEDIA_TYPE& full, const AM_MEDIA_TYPE* partial);
 
+// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, or null (no block, another
+// format type, a block too short); `interval`, when given, gets the block's frame interval.
+const BITMAPINFOHEADER* VideoBitmapOf(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* interval = nullptr);
+
 // An owned media type record (value semantics).
 class MediaType {
  public:
